@@ -12,7 +12,7 @@ packages=(
   libtiff-dev libpng-dev libgif-dev libimagequant-dev
   libtiff-tools imagemagick libwmf-bin inkscape
   xvfb xauth fonts-dejavu-core
-  poppler-utils ghostscript mupdf-tools hyperfine time
+  poppler-utils ghostscript mupdf-tools hyperfine time qpdf
   clang libclang-rt-14-dev
 )
 
