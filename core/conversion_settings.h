@@ -16,10 +16,10 @@ struct ConversionSettings {
     int32_t multiPage = 0; // 0 or 1
     uint32_t fromPage = 1;
     uint32_t toPage = 1;
-    int32_t bitCountIndex = 0;  // index into kBitCountTable, -1 for no selection
-    int32_t fileTypeIndex = 7;  // index into kFileTypeTable, -1 for no selection
-    int32_t pageRange = 0;      // 0 or 1
-    int32_t grayscale = 0;      // 0 or 1
+    int32_t bitCountIndex = 0; // index into kBitCountTable, -1 for no selection
+    int32_t fileTypeIndex = 7; // index into kFileTypeTable, -1 for no selection
+    int32_t pageRange = 0;     // 0 or 1
+    int32_t grayscale = 0;     // 0 or 1
     uint32_t yResolution = 101;
 };
 
