@@ -1,0 +1,449 @@
+// SPDX-License-Identifier: AGPL-3.0-or-later
+#include "render/document.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+extern "C" {
+#include <mupdf/fitz.h>
+}
+
+namespace render {
+
+RenderError::RenderError(Kind kind, const std::string &message)
+    : std::runtime_error(message), kind_(kind)
+{
+}
+
+namespace {
+
+// The library's store of decoded fonts and images, per document. Several documents live at once
+// (one per worker thread), so the default of 256 MB each would let memory grow with the cores.
+constexpr size_t kStoreBytes = 64u << 20;
+
+// The header must appear near the start; a file without it is not a PDF at all, which is a
+// different message from a PDF too damaged to repair.
+constexpr size_t kHeaderWindow = 1024;
+
+bool HasPdfHeader(const unsigned char *data, size_t size)
+{
+    static const char kMagic[] = "%PDF-";
+    const size_t magicLength = sizeof kMagic - 1;
+    const size_t end = std::min(size, kHeaderWindow);
+    if (end < magicLength) {
+        return false;
+    }
+    for (size_t i = 0; i + magicLength <= end; ++i) {
+        if (std::memcmp(data + i, kMagic, magicLength) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void Quiet(void *, const char *) {}
+
+// Each library call that can throw sits alone in a helper: its fz_try block holds no C++ object
+// and never returns from inside; the error code comes back and the caller turns it into a
+// RenderError while fz_caught_message() still holds the text.
+
+int OpenFromFile(fz_context *ctx, const char *path, fz_document **out)
+{
+    fz_stream *volatile stream = nullptr;
+    fz_document *volatile doc = nullptr;
+    fz_var(stream);
+    fz_var(doc);
+    fz_try(ctx)
+    {
+        stream = fz_open_file(ctx, path);
+        doc = fz_open_document_with_stream(ctx, "application/pdf", stream);
+    }
+    fz_always(ctx)
+    {
+        fz_drop_stream(ctx, stream);
+    }
+    fz_catch(ctx)
+    {
+        return fz_caught(ctx);
+    }
+    *out = doc;
+    return 0;
+}
+
+int OpenFromMemory(fz_context *ctx, const unsigned char *data, size_t size, fz_document **out)
+{
+    fz_stream *volatile stream = nullptr;
+    fz_document *volatile doc = nullptr;
+    fz_var(stream);
+    fz_var(doc);
+    fz_try(ctx)
+    {
+        stream = fz_open_memory(ctx, data, size);
+        doc = fz_open_document_with_stream(ctx, "application/pdf", stream);
+    }
+    fz_always(ctx)
+    {
+        fz_drop_stream(ctx, stream);
+    }
+    fz_catch(ctx)
+    {
+        return fz_caught(ctx);
+    }
+    *out = doc;
+    return 0;
+}
+
+int NeedsPassword(fz_context *ctx, fz_document *doc, int *out)
+{
+    volatile int needs = 0;
+    fz_try(ctx)
+    {
+        needs = fz_needs_password(ctx, doc);
+    }
+    fz_catch(ctx)
+    {
+        return fz_caught(ctx);
+    }
+    *out = needs;
+    return 0;
+}
+
+int CountPages(fz_context *ctx, fz_document *doc, int *out)
+{
+    volatile int count = 0;
+    fz_try(ctx)
+    {
+        count = fz_count_pages(ctx, doc);
+    }
+    fz_catch(ctx)
+    {
+        return fz_caught(ctx);
+    }
+    *out = count;
+    return 0;
+}
+
+int LoadAndBound(fz_context *ctx, fz_document *doc, int index, fz_page **page, fz_rect *bounds)
+{
+    fz_page *volatile loaded = nullptr;
+    fz_var(loaded);
+    fz_try(ctx)
+    {
+        loaded = fz_load_page(ctx, doc, index);
+        *bounds = fz_bound_page(ctx, loaded);
+    }
+    fz_catch(ctx)
+    {
+        fz_drop_page(ctx, loaded);
+        return fz_caught(ctx);
+    }
+    *page = loaded;
+    return 0;
+}
+
+int MakeDisplayList(fz_context *ctx, fz_page *page, fz_display_list **out)
+{
+    fz_display_list *volatile list = nullptr;
+    fz_try(ctx)
+    {
+        list = fz_new_display_list_from_page(ctx, page);
+    }
+    fz_catch(ctx)
+    {
+        return fz_caught(ctx);
+    }
+    *out = list;
+    return 0;
+}
+
+// Draws the part of the list that falls into band (device pixels) into samples, whose rows are
+// exactly band width × components bytes apart.
+int DrawBand(fz_context *ctx, fz_display_list *list, fz_matrix ctm, fz_irect band,
+             fz_colorspace *colorspace, unsigned char *samples)
+{
+    fz_pixmap *volatile pixmap = nullptr;
+    fz_device *volatile device = nullptr;
+    fz_var(pixmap);
+    fz_var(device);
+    fz_try(ctx)
+    {
+        pixmap = fz_new_pixmap_with_bbox_and_data(ctx, colorspace, band, nullptr, 0, samples);
+        fz_clear_pixmap_with_value(ctx, pixmap, 255);
+        device = fz_new_draw_device(ctx, fz_identity, pixmap);
+        fz_run_display_list(ctx, list, device, ctm, fz_rect_from_irect(band), nullptr);
+        fz_close_device(ctx, device);
+    }
+    fz_always(ctx)
+    {
+        fz_drop_device(ctx, device);
+        fz_drop_pixmap(ctx, pixmap);
+    }
+    fz_catch(ctx)
+    {
+        return fz_caught(ctx);
+    }
+    return 0;
+}
+
+fz_irect PixelBox(fz_rect bounds, double xDpi, double yDpi)
+{
+    const fz_matrix ctm =
+        fz_scale(static_cast<float>(xDpi / 72.0), static_cast<float>(yDpi / 72.0));
+    return fz_round_rect(fz_transform_rect(bounds, ctm));
+}
+
+} // namespace
+
+struct Document::State {
+    std::string name;
+    std::vector<unsigned char> bytes;
+    fz_context *ctx = nullptr;
+    fz_document *doc = nullptr;
+    int pageCount = 0;
+    // The last page used, kept with its display list for the next band or query.
+    int pageIndex = -1;
+    fz_page *page = nullptr;
+    fz_rect bounds{};
+    fz_display_list *list = nullptr;
+
+    ~State()
+    {
+        if (ctx == nullptr) {
+            return;
+        }
+        fz_drop_display_list(ctx, list);
+        fz_drop_page(ctx, page);
+        fz_drop_document(ctx, doc);
+        fz_drop_context(ctx);
+    }
+
+    [[noreturn]] void Fail(RenderError::Kind kind, const std::string &what, int code) const
+    {
+        std::string message = name + ": " + what;
+        if (code == FZ_ERROR_MEMORY) {
+            message += ": out of memory";
+            kind = RenderError::Kind::Failed;
+        } else if (code != 0) {
+            message += std::string(": ") + fz_caught_message(ctx);
+        }
+        throw RenderError(kind, message);
+    }
+};
+
+namespace {
+
+[[noreturn]] void FailFromErrno(const std::string &path, int error)
+{
+    const auto kind = (error == ENOENT || error == ENOTDIR) ? RenderError::Kind::NotFound
+                                                            : RenderError::Kind::Unreadable;
+    const char *what =
+        kind == RenderError::Kind::NotFound ? "file not found" : std::strerror(error);
+    throw RenderError(kind, path + ": " + what);
+}
+
+// Reads the first bytes of the file to tell "missing", "unreadable", "empty" and "not a PDF"
+// apart before the library sees it.
+void CheckFile(const std::string &path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        FailFromErrno(path, errno);
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
+        const int error = errno;
+        ::close(fd);
+        FailFromErrno(path, error);
+    }
+    if (S_ISDIR(info.st_mode)) {
+        ::close(fd);
+        throw RenderError(RenderError::Kind::Unreadable, path + ": is a folder, not a file");
+    }
+    unsigned char head[kHeaderWindow];
+    size_t got = 0;
+    while (got < sizeof head) {
+        const ssize_t n = ::read(fd, head + got, sizeof head - got);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            const int error = errno;
+            ::close(fd);
+            FailFromErrno(path, error);
+        }
+        if (n == 0) {
+            break;
+        }
+        got += static_cast<size_t>(n);
+    }
+    ::close(fd);
+    if (got == 0) {
+        throw RenderError(RenderError::Kind::Unreadable, path + ": the file is empty");
+    }
+    if (!HasPdfHeader(head, got)) {
+        throw RenderError(RenderError::Kind::Unreadable, path + ": not a PDF document");
+    }
+}
+
+} // namespace
+
+Document::Document(const std::string &path) : state_(std::make_unique<State>())
+{
+    state_->name = path;
+    CheckFile(path);
+    Open();
+}
+
+Document::Document(std::vector<unsigned char> bytes) : state_(std::make_unique<State>())
+{
+    state_->name = "document in memory";
+    state_->bytes = std::move(bytes);
+    if (state_->bytes.empty()) {
+        throw RenderError(RenderError::Kind::Unreadable, state_->name + ": the data is empty");
+    }
+    if (!HasPdfHeader(state_->bytes.data(), state_->bytes.size())) {
+        throw RenderError(RenderError::Kind::Unreadable, state_->name + ": not a PDF document");
+    }
+    Open();
+}
+
+Document::~Document() = default;
+
+void Document::Open()
+{
+    State &s = *state_;
+    s.ctx = fz_new_context(nullptr, nullptr, kStoreBytes);
+    if (s.ctx == nullptr) {
+        throw RenderError(RenderError::Kind::Failed, s.name + ": cannot start the PDF library");
+    }
+    // Without these the library prints its own lines on standard error.
+    fz_set_error_callback(s.ctx, Quiet, nullptr);
+    fz_set_warning_callback(s.ctx, Quiet, nullptr);
+    fz_set_aa_level(s.ctx, 8);
+    fz_register_document_handlers(s.ctx);
+
+    const int openCode = s.bytes.empty()
+                             ? OpenFromFile(s.ctx, s.name.c_str(), &s.doc)
+                             : OpenFromMemory(s.ctx, s.bytes.data(), s.bytes.size(), &s.doc);
+    if (openCode != 0) {
+        s.Fail(RenderError::Kind::Damaged, "damaged beyond repair", openCode);
+    }
+    int needs = 0;
+    if (const int code = NeedsPassword(s.ctx, s.doc, &needs); code != 0) {
+        s.Fail(RenderError::Kind::Damaged, "damaged beyond repair", code);
+    }
+    if (needs != 0) {
+        s.Fail(RenderError::Kind::Password, "the document is protected by a password", 0);
+    }
+    if (const int code = CountPages(s.ctx, s.doc, &s.pageCount); code != 0) {
+        s.Fail(RenderError::Kind::Damaged, "damaged beyond repair", code);
+    }
+    if (s.pageCount <= 0) {
+        s.Fail(RenderError::Kind::Unreadable, "no pages could be read", 0);
+    }
+}
+
+int Document::PageCount() const
+{
+    return state_->pageCount;
+}
+
+void Document::LoadPage(int pageIndex) const
+{
+    State &s = *state_;
+    if (pageIndex < 0 || pageIndex >= s.pageCount) {
+        throw RenderError(RenderError::Kind::Failed,
+                          s.name + ": no page " + std::to_string(pageIndex + 1) +
+                              " in a document of " + std::to_string(s.pageCount) + " pages");
+    }
+    if (pageIndex == s.pageIndex) {
+        return;
+    }
+    fz_drop_display_list(s.ctx, s.list);
+    s.list = nullptr;
+    fz_drop_page(s.ctx, s.page);
+    s.page = nullptr;
+    s.pageIndex = -1;
+    if (const int code = LoadAndBound(s.ctx, s.doc, pageIndex, &s.page, &s.bounds); code != 0) {
+        s.Fail(RenderError::Kind::Damaged, "cannot read page " + std::to_string(pageIndex + 1),
+               code);
+    }
+    s.pageIndex = pageIndex;
+}
+
+PageSizePt Document::PageSize(int pageIndex) const
+{
+    LoadPage(pageIndex);
+    const fz_rect &b = state_->bounds;
+    return {static_cast<double>(b.x1 - b.x0), static_cast<double>(b.y1 - b.y0)};
+}
+
+PixelSize Document::PagePixelSize(int pageIndex, double xDpi, double yDpi) const
+{
+    if (!(xDpi > 0 && yDpi > 0 && std::isfinite(xDpi) && std::isfinite(yDpi))) {
+        throw RenderError(RenderError::Kind::Failed, state_->name + ": invalid resolution");
+    }
+    LoadPage(pageIndex);
+    const fz_rect &b = state_->bounds;
+    // Checked in floating point first: the rounded integer box saturates for huge pages.
+    const double w = (b.x1 - b.x0) * xDpi / 72.0;
+    const double h = (b.y1 - b.y0) * yDpi / 72.0;
+    if (!(w < kMaxPixelSide && h < kMaxPixelSide)) {
+        throw RenderError(RenderError::Kind::TooLarge,
+                          state_->name + ": page " + std::to_string(pageIndex + 1) +
+                              " is too large to render at this resolution");
+    }
+    const fz_irect box = PixelBox(b, xDpi, yDpi);
+    return {std::max(0, box.x1 - box.x0), std::max(0, box.y1 - box.y0)};
+}
+
+void Document::RenderBand(int pageIndex, double xDpi, double yDpi, int y0, int rowCount,
+                          PixelFormat format, unsigned char *dst, std::ptrdiff_t stride)
+{
+    const PixelSize size = PagePixelSize(pageIndex, xDpi, yDpi);
+    State &s = *state_;
+    const int components = format == PixelFormat::Rgb ? 3 : 1;
+    const std::ptrdiff_t rowBytes = static_cast<std::ptrdiff_t>(size.width) * components;
+    if (y0 < 0 || rowCount <= 0 || rowCount > size.height - y0 || size.width <= 0 ||
+        stride < rowBytes || dst == nullptr) {
+        throw RenderError(RenderError::Kind::Failed,
+                          s.name + ": band outside page " + std::to_string(pageIndex + 1));
+    }
+    if (s.list == nullptr) {
+        if (const int code = MakeDisplayList(s.ctx, s.page, &s.list); code != 0) {
+            s.Fail(RenderError::Kind::Damaged,
+                   "cannot interpret page " + std::to_string(pageIndex + 1), code);
+        }
+    }
+    const fz_irect page = PixelBox(s.bounds, xDpi, yDpi);
+    const fz_irect band{page.x0, page.y0 + y0, page.x1, page.y0 + y0 + rowCount};
+    const fz_matrix ctm =
+        fz_scale(static_cast<float>(xDpi / 72.0), static_cast<float>(yDpi / 72.0));
+    fz_colorspace *colorspace =
+        format == PixelFormat::Rgb ? fz_device_rgb(s.ctx) : fz_device_gray(s.ctx);
+
+    // The library wants tightly packed rows; a wider caller stride goes through a scratch band.
+    std::vector<unsigned char> scratch;
+    unsigned char *samples = dst;
+    if (stride != rowBytes) {
+        scratch.resize(static_cast<size_t>(rowBytes) * static_cast<size_t>(rowCount));
+        samples = scratch.data();
+    }
+    if (const int code = DrawBand(s.ctx, s.list, ctm, band, colorspace, samples); code != 0) {
+        s.Fail(RenderError::Kind::Failed, "cannot render page " + std::to_string(pageIndex + 1),
+               code);
+    }
+    if (samples != dst) {
+        for (int row = 0; row < rowCount; ++row) {
+            std::memcpy(dst + row * stride, samples + row * rowBytes,
+                        static_cast<size_t>(rowBytes));
+        }
+    }
+}
+
+} // namespace render

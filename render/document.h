@@ -1,0 +1,64 @@
+// SPDX-License-Identifier: AGPL-3.0-or-later
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace render {
+
+// Every failure of the PDF library surfaces as this exception, and only as this.
+class RenderError : public std::runtime_error {
+public:
+    enum class Kind { NotFound, Unreadable, Damaged, Password, TooLarge, Failed };
+    RenderError(Kind kind, const std::string &message);
+    Kind kind() const { return kind_; }
+
+private:
+    Kind kind_;
+};
+
+struct PageSizePt {
+    double width, height;
+};
+
+struct PixelSize {
+    int width, height;
+};
+
+// Rgb: 3 bytes per pixel (R, G, B); Grey: 1 byte per pixel.
+enum class PixelFormat { Rgb, Grey };
+
+// A page raster side longer than this is refused before anything is allocated.
+constexpr int kMaxPixelSide = 1 << 18;
+
+// One open PDF document with its own library context. A Document is used by one thread at a
+// time; several threads render in parallel by opening one Document each.
+class Document {
+public:
+    explicit Document(const std::string &path);
+    explicit Document(std::vector<unsigned char> bytes);
+    ~Document();
+    Document(const Document &) = delete;
+    Document &operator=(const Document &) = delete;
+
+    int PageCount() const;
+    // pageIndex is 0-based; the size is that of the page as displayed (rotation applied).
+    PageSizePt PageSize(int pageIndex) const;
+    // The raster size at the resolution; throws TooLarge beyond kMaxPixelSide on either side.
+    PixelSize PagePixelSize(int pageIndex, double xDpi, double yDpi) const;
+    // Renders rows [y0, y0 + rowCount) of the page at the resolution into dst (white
+    // background, anti-aliased). The page's display list is kept for the next band.
+    void RenderBand(int pageIndex, double xDpi, double yDpi, int y0, int rowCount,
+                    PixelFormat format, unsigned char *dst, std::ptrdiff_t stride);
+
+private:
+    struct State;
+    void Open();
+    void LoadPage(int pageIndex) const;
+    std::unique_ptr<State> state_;
+};
+
+} // namespace render
