@@ -1,0 +1,319 @@
+// SPDX-License-Identifier: AGPL-3.0-or-later
+#include "platform/dialog_template.h"
+
+#include "platform/data_exchange.h"
+#include "platform/spin_button.h"
+#include "platform/system_menu.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QShortcut>
+#include <QTreeWidget>
+
+namespace {
+
+// A radio button that a click always checks: the buttons of a template each start their own
+// group, so nothing clears the others and a checked button is not toggled off.
+class AutoRadioButton : public QRadioButton {
+public:
+    using QRadioButton::QRadioButton;
+
+protected:
+    void nextCheckState() override { setChecked(true); }
+};
+
+int MulDiv(int value, int numerator, int denominator)
+{
+    const long long product = static_cast<long long>(value) * numerator;
+    const long long half = denominator / 2;
+    return static_cast<int>(product >= 0 ? (product + half) / denominator
+                                         : (product - half) / denominator);
+}
+
+// The height a drop-down list shows when closed, in dialog units: the template's height
+// includes the dropped list.
+constexpr int kClosedListHeight = 14;
+
+} // namespace
+
+TemplateDialog::TemplateDialog(const DialogTemplate &dialogTemplate, QWidget *parent)
+    : QDialog(parent), dialogTemplate(dialogTemplate)
+{
+    Qt::WindowFlags flags = Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint;
+    if (dialogTemplate.style & WindowStyle::SysMenu)
+        flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+    if (dialogTemplate.style & WindowStyle::MinimizeBox)
+        flags |= Qt::WindowMinimizeButtonHint;
+    setWindowFlags(flags);
+    setWindowTitle(QString::fromUtf8(dialogTemplate.caption));
+}
+
+TemplateDialog::~TemplateDialog() = default;
+
+void TemplateDialog::Create()
+{
+    if (created)
+        return;
+    created = true;
+
+    const QRect client = MapDialogRect(QRect(0, 0, dialogTemplate.cx, dialogTemplate.cy));
+    setFixedSize(client.size());
+
+    QWidget *previousTabStop = nullptr;
+    for (const ControlTemplate &control : dialogTemplate.controls) {
+        QWidget *widget = BuildControl(control);
+        if (control.id != -1)
+            items.insert(control.id, widget);
+        if (control.style & WindowStyle::TabStop) {
+            if (previousTabStop)
+                setTabOrder(previousTabStop, widget);
+            previousTabStop = widget;
+        }
+    }
+    for (const ListInitData &list : dialogTemplate.listData) {
+        if (auto *combo = Item<QComboBox>(list.id)) {
+            for (const char *entry : list.entries)
+                combo->addItem(QString::fromUtf8(entry));
+            combo->setCurrentIndex(-1);
+        }
+    }
+
+    if (dialogTemplate.style & WindowStyle::SysMenu) {
+        systemMenu = new SystemMenu(this, [this](uint32_t id) { OnSysCommand(id, 0); });
+        auto *altSpace = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Space), this);
+        connect(altSpace, &QShortcut::activated, this,
+                [this] { systemMenu->Popup(mapToGlobal(QPoint(0, 0))); });
+    }
+
+    if (OnInitDialog()) {
+        for (const ControlTemplate &control : dialogTemplate.controls) {
+            QWidget *widget = control.id != -1 ? items.value(control.id) : nullptr;
+            if ((control.style & WindowStyle::TabStop) && widget && widget->isEnabled()) {
+                widget->setFocus(Qt::OtherFocusReason);
+                break;
+            }
+        }
+    }
+}
+
+int TemplateDialog::DoModal()
+{
+    Create();
+    return exec();
+}
+
+void TemplateDialog::EndDialog(int result)
+{
+    QDialog::done(result);
+}
+
+QWidget *TemplateDialog::GetDlgItem(int id) const
+{
+    return items.value(id);
+}
+
+bool TemplateDialog::UpdateData(bool saveAndValidate)
+{
+    DataExchange exchange(*this, saveAndValidate);
+    DoDataExchange(exchange);
+    return !exchange.Failed();
+}
+
+QSize TemplateDialog::DialogBaseUnits() const
+{
+    // The platform's rule: the average width of the 52 Latin letters, rounded, and the
+    // font's full height.
+    const QFontMetrics metrics(font());
+    const int letters = metrics.horizontalAdvance(
+        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    return QSize((letters / 26 + 1) / 2, metrics.height());
+}
+
+QRect TemplateDialog::MapDialogRect(const QRect &dialogUnits) const
+{
+    const QSize base = DialogBaseUnits();
+    return QRect(MulDiv(dialogUnits.x(), base.width(), 4),
+                 MulDiv(dialogUnits.y(), base.height(), 8),
+                 MulDiv(dialogUnits.width(), base.width(), 4),
+                 MulDiv(dialogUnits.height(), base.height(), 8));
+}
+
+void TemplateDialog::OnSysCommand(uint32_t id, intptr_t)
+{
+    DefaultSysCommand(id);
+}
+
+void TemplateDialog::DefaultSysCommand(uint32_t id)
+{
+    switch (id & 0xFFF0) {
+    case SysCommand::Minimize:
+        showMinimized();
+        break;
+    case SysCommand::Close:
+        close();
+        break;
+    default:
+        break;
+    }
+}
+
+void TemplateDialog::reject()
+{
+    OnCancel();
+}
+
+QWidget *TemplateDialog::CreateCustomControl(const ControlTemplate &)
+{
+    return nullptr;
+}
+
+bool TemplateDialog::OnInitDialog()
+{
+    UpdateData(false);
+    return true;
+}
+
+void TemplateDialog::DoDataExchange(DataExchange &) {}
+
+void TemplateDialog::OnOK()
+{
+    if (UpdateData(true))
+        EndDialog(IDOK);
+}
+
+void TemplateDialog::OnCancel()
+{
+    EndDialog(IDCANCEL);
+}
+
+void TemplateDialog::keyPressEvent(QKeyEvent *event)
+{
+    const bool plain = event->modifiers() == Qt::NoModifier ||
+                       (event->modifiers() == Qt::KeypadModifier && event->key() == Qt::Key_Enter);
+    if (plain && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
+        // A focused push button takes Enter as a click; anywhere else Enter is the OK command.
+        if (auto *button = qobject_cast<QPushButton *>(focusWidget())) {
+            if (button->isEnabled())
+                button->click();
+        } else {
+            OnOK();
+        }
+        return;
+    }
+    if (plain && event->key() == Qt::Key_Escape) {
+        OnCancel();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void TemplateDialog::contextMenuEvent(QContextMenuEvent *event)
+{
+    // Only the dialog's free area opens the window menu: its background, labels and frames.
+    QWidget *child = childAt(event->pos());
+    const bool freeArea =
+        !child || qobject_cast<QLabel *>(child) || qobject_cast<QGroupBox *>(child);
+    if (systemMenu && freeArea)
+        systemMenu->Popup(event->globalPos());
+    else
+        event->ignore();
+}
+
+QWidget *TemplateDialog::BuildControl(const ControlTemplate &control)
+{
+    const QString text = QString::fromUtf8(control.text ? control.text : "");
+    QWidget *widget = CreateCustomControl(control);
+    if (widget) {
+        widget->setParent(this);
+    } else {
+        switch (control.kind) {
+        case ControlKind::PushButton: {
+            auto *button = new QPushButton(text, this);
+            button->setAutoDefault(false);
+            widget = button;
+            break;
+        }
+        case ControlKind::CheckBox:
+            widget = new QCheckBox(text, this);
+            break;
+        case ControlKind::RadioButton: {
+            auto *radio = new AutoRadioButton(text, this);
+            radio->setAutoExclusive(false);
+            widget = radio;
+            break;
+        }
+        case ControlKind::Edit:
+            widget = new QLineEdit(text, this);
+            break;
+        case ControlKind::DropDownList:
+            widget = new QComboBox(this);
+            break;
+        case ControlKind::SpinButton:
+            widget = new SpinButton(this);
+            break;
+        case ControlKind::GroupBox: {
+            // A frame drawn behind its neighbours; the controls inside it stay its siblings.
+            widget = new QGroupBox(text, this);
+            widget->setAttribute(Qt::WA_TransparentForMouseEvents);
+            break;
+        }
+        case ControlKind::StaticText: {
+            auto *label = new QLabel(text, this);
+            label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+            widget = label;
+            break;
+        }
+        case ControlKind::ListView: {
+            auto *list = new QTreeWidget(this);
+            list->setRootIsDecorated(false);
+            list->setHeaderHidden(!(control.style & WindowStyle::ReportView));
+            widget = list;
+            break;
+        }
+        case ControlKind::ProgressBar: {
+            auto *bar = new QProgressBar(this);
+            bar->setTextVisible(false);
+            widget = bar;
+            break;
+        }
+        case ControlKind::Custom: {
+            auto *panel = new QFrame(this);
+            panel->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+            widget = panel;
+            break;
+        }
+        }
+    }
+
+    widget->setProperty("dlgId", control.id);
+    if (control.id != -1)
+        widget->setObjectName(QStringLiteral("dlg_%1").arg(control.id));
+    if (control.style & WindowStyle::TabStop)
+        widget->setFocusPolicy(Qt::StrongFocus);
+    else if (widget->focusPolicy() != Qt::NoFocus)
+        widget->setFocusPolicy(Qt::ClickFocus);
+    widget->setEnabled(!(control.style & WindowStyle::Disabled));
+    widget->setVisible(control.style & WindowStyle::Visible);
+    PlaceControl(widget, control);
+    if (control.kind == ControlKind::GroupBox)
+        widget->lower();
+    return widget;
+}
+
+void TemplateDialog::PlaceControl(QWidget *widget, const ControlTemplate &control)
+{
+    int height = control.cy;
+    if (control.kind == ControlKind::DropDownList)
+        height = std::min(height, kClosedListHeight);
+    widget->setGeometry(MapDialogRect(QRect(control.x, control.y, control.cx, height)));
+}

@@ -1,0 +1,149 @@
+// SPDX-License-Identifier: AGPL-3.0-or-later
+#include "platform/spin_button.h"
+
+#include "core/conversion_settings.h"
+
+#include <QDateTime>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QStyle>
+#include <QStyleOption>
+#include <QTimer>
+#include <algorithm>
+
+namespace {
+
+// Delays of a held arrow: the first repeat after the initial delay, then at the repeat rate.
+constexpr int kInitialDelayMs = 400;
+constexpr int kRepeatMs = 80;
+
+QRect UpHalf(const QRect &r)
+{
+    return QRect(r.left(), r.top(), r.width(), r.height() / 2);
+}
+
+QRect DownHalf(const QRect &r)
+{
+    return QRect(r.left(), r.top() + r.height() / 2, r.width(), r.height() - r.height() / 2);
+}
+
+} // namespace
+
+SpinButton::SpinButton(QWidget *parent) : QWidget(parent), repeatTimer(new QTimer(this))
+{
+    setFocusPolicy(Qt::NoFocus);
+    connect(repeatTimer, &QTimer::timeout, this, &SpinButton::Repeat);
+}
+
+void SpinButton::SetRange(int32_t newLower, int32_t newUpper)
+{
+    lower = newLower;
+    upper = newUpper;
+}
+
+void SpinButton::SetBuddy(QLineEdit *newBuddy)
+{
+    if (buddy)
+        buddy->removeEventFilter(this);
+    buddy = newBuddy;
+    if (!buddy)
+        return;
+    buddy->installEventFilter(this);
+    const QRect edit = buddy->geometry();
+    const int width = this->width();
+    buddy->setGeometry(edit.x(), edit.y(), std::max(0, edit.width() - width), edit.height());
+    setGeometry(edit.x() + edit.width() - width, edit.y(), width, edit.height());
+}
+
+void SpinButton::Step(int32_t delta)
+{
+    if (buddy) {
+        // A buddy that shows no number leaves the last position in force.
+        const std::optional<uint32_t> shown = ParseUnsignedText(buddy->text().toStdString());
+        if (shown)
+            position = static_cast<int32_t>(std::min<uint32_t>(*shown, INT32_MAX));
+    }
+    const int64_t next = static_cast<int64_t>(position) + delta;
+    position = static_cast<int32_t>(std::clamp<int64_t>(next, lower, upper));
+    if (buddy)
+        buddy->setText(QString::number(position));
+}
+
+int32_t SpinButton::AccelerationStep(int64_t heldMs)
+{
+    if (heldMs >= 5000)
+        return 20;
+    if (heldMs >= 2000)
+        return 5;
+    return 1;
+}
+
+void SpinButton::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    const QRect halves[] = {UpHalf(rect()), DownHalf(rect())};
+    const QStyle::PrimitiveElement arrows[] = {QStyle::PE_IndicatorArrowUp,
+                                               QStyle::PE_IndicatorArrowDown};
+    for (int i = 0; i < 2; ++i) {
+        QStyleOptionButton button;
+        button.initFrom(this);
+        button.rect = halves[i];
+        if (heldDirection == (i == 0 ? 1 : -1))
+            button.state |= QStyle::State_Sunken;
+        else
+            button.state |= QStyle::State_Raised;
+        style()->drawControl(QStyle::CE_PushButtonBevel, &button, &painter, this);
+        QStyleOption arrow;
+        arrow.initFrom(this);
+        arrow.rect = halves[i].adjusted(3, 2, -3, -2);
+        style()->drawPrimitive(arrows[i], &arrow, &painter, this);
+    }
+}
+
+void SpinButton::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton || !isEnabled()) {
+        QWidget::mousePressEvent(event);
+        return;
+    }
+    heldDirection = UpHalf(rect()).contains(event->position().toPoint()) ? 1 : -1;
+    heldSince = QDateTime::currentMSecsSinceEpoch();
+    Step(heldDirection);
+    repeatTimer->start(kInitialDelayMs);
+    update();
+}
+
+void SpinButton::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton) {
+        repeatTimer->stop();
+        heldDirection = 0;
+        update();
+    }
+    QWidget::mouseReleaseEvent(event);
+}
+
+void SpinButton::Repeat()
+{
+    if (heldDirection == 0 || !isEnabled()) {
+        repeatTimer->stop();
+        return;
+    }
+    const int64_t held = QDateTime::currentMSecsSinceEpoch() - heldSince;
+    Step(heldDirection * AccelerationStep(held));
+    repeatTimer->start(kRepeatMs);
+}
+
+bool SpinButton::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == buddy && event->type() == QEvent::KeyPress && isEnabled()) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if (key->key() == Qt::Key_Up || key->key() == Qt::Key_Down) {
+            Step(key->key() == Qt::Key_Up ? 1 : -1);
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
