@@ -23,8 +23,10 @@ constexpr uint32_t kSrcCopy = 0x00CC0020;
 constexpr int kMaxCoordinate = 0x7FFF;
 
 // Logical units of the picture: `unitsPerInch` for the placeable header and the page's extent
-// in those units. Units equal pixels when both resolutions agree; coordinates are 16-bit, so
-// a page too large for that is described in coarser units and the bitmap stretched onto it.
+// in those units. Coordinates are 16-bit; within that the units are as fine as the header
+// allows, so a reader that counts the bounding box one unit larger changes the size by a
+// negligible amount. At one integral resolution the units are a whole multiple of it, so each
+// pixel spans a whole number of units.
 struct PictureUnits {
     int unitsPerInch;
     int width;
@@ -35,10 +37,11 @@ PictureUnits ChooseUnits(const PageFormat &format)
 {
     const double widthInches = format.width / format.xDpi;
     const double heightInches = format.height / format.yDpi;
-    double units = std::min(std::round(std::max(format.xDpi, format.yDpi)), 65535.0);
-    const double largest = std::max(widthInches, heightInches) * units;
-    if (largest > kMaxCoordinate) {
-        units = std::floor(units * kMaxCoordinate / largest);
+    double units =
+        std::floor(std::min(65535.0, kMaxCoordinate / std::max(widthInches, heightInches)));
+    if (format.xDpi == format.yDpi && format.xDpi == std::round(format.xDpi) &&
+        units >= format.xDpi) {
+        units = std::floor(units / format.xDpi) * format.xDpi;
     }
     units = std::max(units, 1.0);
     auto extent = [units](double inches) {
