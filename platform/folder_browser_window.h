@@ -1,0 +1,66 @@
+// SPDX-License-Identifier: AGPL-3.0-or-later
+#pragma once
+
+#include <QDialog>
+#include <QString>
+#include <functional>
+
+class QDialogButtonBox;
+class QFileSystemModel;
+class QLabel;
+class QTreeView;
+
+// The modal folder chooser: a tree of the file system's folders with a title text above it, an
+// optional status line and OK/Cancel. Its owner learns of it through two callbacks, one when the
+// window exists and one on every selection change, and may steer it while it is open.
+class FolderBrowserWindow : public QDialog {
+    Q_OBJECT
+
+public:
+    struct Options {
+        QString title;
+        // The tree's top folder; empty shows the whole file system from "/".
+        QString rootPath;
+        bool fileSystemFoldersOnly = false;
+        bool statusLine = false;
+    };
+
+    FolderBrowserWindow(QWidget *owner, const Options &options);
+
+    // Called once, after the window is built and before the user can act on it.
+    std::function<void()> onInitialized;
+    // Called with the newly selected tree item (its path; empty when nothing is selected).
+    // FolderPathFromItem tells whether it is still a folder of the file system.
+    std::function<void(const QString &item)> onSelectionChanged;
+
+    // Runs the window modally; returns true when the user confirmed a folder.
+    bool Run();
+
+    // Selects the folder with that path and scrolls it into view; a path that is not an existing
+    // folder under the tree's top leaves the selection as it is.
+    void SelectFolder(const QString &path);
+    // Shows the text in the status line; without a status line, does nothing.
+    void SetStatusText(const QString &text);
+
+    // The path of the selected folder; empty when nothing is selected.
+    QString SelectedPath() const;
+    QString StatusText() const;
+    bool CanConfirm() const;
+    QTreeView *Tree() const { return tree; }
+
+    void accept() override;
+
+private:
+    void OnCurrentChanged();
+    void UpdateConfirmButton();
+
+    Options options;
+    QFileSystemModel *model;
+    QTreeView *tree;
+    QLabel *titleLabel;
+    QLabel *statusLabel = nullptr;
+    QDialogButtonBox *buttons;
+};
+
+// The file-system path of a tree item: true with the path when the item is an existing folder.
+bool FolderPathFromItem(const QString &item, QString *path);
