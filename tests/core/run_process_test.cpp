@@ -1,0 +1,241 @@
+// SPDX-License-Identifier: AGPL-3.0-or-later
+#include "core/run_process.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using testing::ElementsAre;
+
+std::string TestFolder()
+{
+    const std::string self = OwnExecutablePath();
+    return self.substr(0, self.rfind('/') + 1);
+}
+
+// A file in the test binary's folder, named uniquely per process and use, removed afterwards.
+class ScratchFile {
+public:
+    explicit ScratchFile(const std::string &stem)
+    {
+        static int counter = 0;
+        path_ =
+            TestFolder() + stem + "_" + std::to_string(getpid()) + "_" + std::to_string(counter++);
+    }
+    ~ScratchFile() { std::remove(path_.c_str()); }
+    ScratchFile(const ScratchFile &) = delete;
+    ScratchFile &operator=(const ScratchFile &) = delete;
+
+    const std::string &Path() const { return path_; }
+    std::string Read() const
+    {
+        std::ifstream in(path_);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+private:
+    std::string path_;
+};
+
+// A shell script standing in for the engine.
+class FakeEngine : public ScratchFile {
+public:
+    explicit FakeEngine(const std::string &body, mode_t mode = 0755) : ScratchFile("fake_engine")
+    {
+        std::ofstream(Path()) << "#!/bin/sh\n" << body << "\n";
+        chmod(Path().c_str(), mode);
+    }
+};
+
+EngineCommand Command(std::vector<std::string> arguments)
+{
+    std::string text;
+    for (const std::string &argument : arguments) {
+        text += (text.empty() ? "\"" : " \"") + argument + "\"";
+    }
+    return EngineCommand{text, std::move(arguments)};
+}
+
+std::vector<std::string> Lines(const std::string &text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+struct ExitRow {
+    int32_t code;
+    bool polling;
+};
+class RunProcessExitTest : public testing::TestWithParam<ExitRow> {};
+TEST_P(RunProcessExitTest, ReturnsTheExitStatus)
+{
+    const FakeEngine engine("exit " + std::to_string(GetParam().code));
+    const EngineCommand command = Command({engine.Path()});
+    int calls = 0;
+    const std::function<void()> count = [&calls] { ++calls; };
+    EXPECT_EQ(RunProcess(&command, GetParam().polling ? count : std::function<void()>{}),
+              GetParam().code);
+}
+INSTANTIATE_TEST_SUITE_P(Codes, RunProcessExitTest,
+                         testing::Values(ExitRow{0, false}, ExitRow{1, false}, ExitRow{7, false},
+                                         ExitRow{255, false}, ExitRow{0, true}, ExitRow{3, true},
+                                         ExitRow{255, true}),
+                         [](const testing::TestParamInfo<ExitRow> &info) {
+                             return std::string(info.param.polling ? "Polling" : "Blocking") +
+                                    std::to_string(info.param.code);
+                         });
+
+TEST(RunProcessTest, KilledBySignalIsMinusOne)
+{
+    const FakeEngine engine("kill -KILL $$");
+    const EngineCommand command = Command({engine.Path()});
+    EXPECT_EQ(RunProcess(&command), -1);
+    EXPECT_EQ(RunProcess(&command, [] {}), -1);
+}
+
+TEST(RunProcessTest, CannotStart)
+{
+    const ScratchFile missing("no_such_engine");
+    const EngineCommand absent = Command({missing.Path(), "-i", "x.pdf"});
+    EXPECT_EQ(RunProcess(&absent), -1);
+
+    const FakeEngine notExecutable("exit 0", 0644);
+    const EngineCommand refused = Command({notExecutable.Path()});
+    EXPECT_EQ(RunProcess(&refused), -1);
+
+    // Without a '/' the name is not looked up on PATH.
+    const EngineCommand bareName = Command({"sh", "-c", "exit 0"});
+    EXPECT_EQ(RunProcess(&bareName), -1);
+
+    const EngineCommand emptyName = Command({""});
+    EXPECT_EQ(RunProcess(&emptyName), -1);
+}
+
+TEST(RunProcessTest, AbsentCommandWritesNothing)
+{
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(RunProcess(nullptr), -1);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
+TEST(RunProcessTest, EmptyCommandStartsNothing)
+{
+    const EngineCommand empty{"", {}};
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(RunProcess(&empty), -1);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "\n");
+}
+
+TEST(RunProcessTest, WritesTheCommandTextAsOneLine)
+{
+    const FakeEngine engine("exit 0");
+    const EngineCommand command{"\"engine\" -i \"a b.pdf\"", {engine.Path()}};
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(RunProcess(&command), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "\"engine\" -i \"a b.pdf\"\n");
+}
+
+TEST(RunProcessTest, EachArgumentArrivesWhole)
+{
+    const ScratchFile out("arguments");
+    const FakeEngine engine("echo $# > '" + out.Path() +
+                            "'\nfor a; do printf '[%s]\\n' \"$a\" >> '" + out.Path() + "'; done");
+    const EngineCommand command = Command({engine.Path(), "-i", "/d/a \"-o\" b.pdf", "-o",
+                                           "/t/r\xc3\xa9sum\xc3\xa9 x.tif", "", "$HOME", "*"});
+    EXPECT_EQ(RunProcess(&command), 0);
+    EXPECT_THAT(Lines(out.Read()),
+                ElementsAre("7", "[-i]", "[/d/a \"-o\" b.pdf]", "[-o]",
+                            "[/t/r\xc3\xa9sum\xc3\xa9 x.tif]", "[]", "[$HOME]", "[*]"));
+}
+
+TEST(RunProcessTest, ChildGetsTheCallersEnvironment)
+{
+    const ScratchFile out("environment");
+    const FakeEngine engine("printf '%s' \"$PAGEMINT_RUN_PROCESS_MARK\" > '" + out.Path() + "'");
+    setenv("PAGEMINT_RUN_PROCESS_MARK", "mark with blanks", 1);
+    const EngineCommand command = Command({engine.Path()});
+    EXPECT_EQ(RunProcess(&command), 0);
+    unsetenv("PAGEMINT_RUN_PROCESS_MARK");
+    EXPECT_EQ(out.Read(), "mark with blanks");
+}
+
+TEST(RunProcessTest, InheritsNoDescriptorsBeyondTheStandardThree)
+{
+    const ScratchFile held("held_open");
+    // Opened the way a careless library would: no close-on-exec.
+    const int low = open(held.Path().c_str(), O_CREAT | O_WRONLY, 0600);
+    ASSERT_GE(low, 3);
+    ASSERT_EQ(dup2(low, 57), 57);
+    ASSERT_EQ(dup2(low, 203), 203);
+
+    // ls runs as the script's child and lists the script shell's descriptors, not its own.
+    const ScratchFile out("descriptors");
+    const FakeEngine engine("ls -1 /proc/$$/fd > '" + out.Path() + "'");
+    const EngineCommand command = Command({engine.Path()});
+    const int32_t result = RunProcess(&command);
+    close(203);
+    close(57);
+    close(low);
+    ASSERT_EQ(result, 0);
+
+    std::set<int> open;
+    for (const std::string &line : Lines(out.Read())) {
+        open.insert(std::stoi(line));
+    }
+    EXPECT_TRUE(open.count(0) && open.count(1) && open.count(2));
+    EXPECT_EQ(open.count(low), 0u);
+    EXPECT_EQ(open.count(57), 0u);
+    EXPECT_EQ(open.count(203), 0u);
+}
+
+TEST(RunProcessTest, WhileWaitingRunsWhileTheChildRuns)
+{
+    // The child ends with 5 only after whileWaiting has left the go file; it gives up with 9
+    // after about five seconds.
+    const ScratchFile go("go");
+    const FakeEngine engine(
+        "i=0\nwhile [ ! -e '" + go.Path() +
+        "' ]; do i=$((i+1)); [ $i -gt 500 ] && exit 9; sleep 0.01; done\nexit 5");
+    const EngineCommand command = Command({engine.Path()});
+    int calls = 0;
+    const int32_t result = RunProcess(&command, [&] {
+        if (calls++ == 0) {
+            std::ofstream(go.Path()) << "go";
+        }
+    });
+    EXPECT_EQ(result, 5);
+    EXPECT_GE(calls, 1);
+}
+
+TEST(OwnExecutablePathTest, IsThisTestBinary)
+{
+    const std::string path = OwnExecutablePath();
+    ASSERT_FALSE(path.empty());
+    EXPECT_EQ(path.front(), '/');
+    EXPECT_EQ(path.substr(path.rfind('/') + 1), "core_tests");
+    struct stat viaPath {};
+    struct stat viaProc {};
+    ASSERT_EQ(stat(path.c_str(), &viaPath), 0);
+    ASSERT_EQ(stat("/proc/self/exe", &viaProc), 0);
+    EXPECT_EQ(viaPath.st_ino, viaProc.st_ino);
+}
+
+} // namespace
