@@ -27,3 +27,22 @@ install: build
 
 clean:
 	rm -rf $(BUILD) build-asan build-fuzz
+
+# The whole test suite under AddressSanitizer and UndefinedBehaviorSanitizer, in its own folder.
+ASAN_BUILD ?= build-asan
+sanitize: deps
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPAGEMINT_SANITIZE=ON
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j $(JOBS)
+
+# libFuzzer targets (clang), each run for FUZZ_SECONDS seconds.
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	FUZZ_SECONDS=$(FUZZ_SECONDS) FUZZ_BUILD=$(CURDIR)/build-fuzz FUZZ_JOBS=$(JOBS) ./fuzz/run_fuzzers.sh
+
+# rastool against the other PDF rasterisers of Debian's packages; BENCH_RUNS, BENCH_PAGES,
+# BENCH_HIRES_PAGES and BENCH_CASES narrow or widen it.
+bench: configure
+	cmake --build $(BUILD) --target rastool -j $(JOBS)
+	python3 bench/rasteriser_bench.py --rastool $(BUILD)/bin/rastool
