@@ -42,6 +42,8 @@ enum class TiffCompression { None, PackBits, Lzw, Jpeg, G3, G4, ClassF };
 struct WriterOptions {
     int jpegQuality = 75;
     TiffCompression compression = TiffCompression::PackBits;
+    // Pages the file will receive (multi-page files number their pages); 0 when not known.
+    int pageCount = 0;
 };
 
 // One output file. Pages arrive top to bottom as bands of rows:

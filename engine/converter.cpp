@@ -1,0 +1,386 @@
+// SPDX-License-Identifier: AGPL-3.0-or-later
+#include "engine/converter.h"
+
+#include "engine/capabilities.h"
+#include "engine/colour_reducer.h"
+#include "engine/exit_status.h"
+#include "engine/output_file.h"
+#include "render/document.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <condition_variable>
+#include <exception>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace rastool {
+
+namespace {
+
+// Class F fax pages are always this wide, at 204 dpi across and 98 or 196 down.
+constexpr int kFaxWidth = 1728;
+constexpr double kFaxXDpi = 204;
+
+// Rows per band: a few hundred, fewer for very wide pages so a band stays a few megabytes.
+constexpr std::ptrdiff_t kBandBytes = 8 << 20;
+constexpr int kMaxBandRows = 512;
+constexpr int kMinBandRows = 16;
+
+// How one page is rendered and placed on the written page.
+struct PagePlan {
+    int index = 0;      // 0-based page of the document
+    double renderX = 0; // resolution given to the renderer
+    double renderY = 0;
+    int renderWidth = 0; // the rendered raster
+    int height = 0;
+    int left = 0; // white margin left of the raster (fax pages narrower than 1728)
+    PageFormat format;
+};
+
+[[noreturn]] void FailFromRender(const render::RenderError &e)
+{
+    const auto status = e.kind() == render::RenderError::Kind::Password
+                            ? ExitStatus::PasswordProtected
+                            : ExitStatus::InputUnreadable;
+    throw Failure(status, e.what());
+}
+
+std::unique_ptr<render::Document> OpenDocument(const std::string &path)
+{
+    try {
+        return std::make_unique<render::Document>(path);
+    } catch (const render::RenderError &e) {
+        FailFromRender(e);
+    }
+}
+
+PagePlan PlanPage(render::Document &doc, int index, const Options &o, bool classF)
+{
+    PagePlan plan;
+    plan.index = index;
+    plan.renderX = o.xDpi;
+    plan.renderY = o.yDpi;
+    double fileX = o.xDpi, fileY = o.yDpi;
+    try {
+        if (classF) {
+            fileX = kFaxXDpi;
+            fileY = std::abs(o.yDpi - 98) <= std::abs(o.yDpi - 196) ? 98 : 196;
+            plan.renderX = fileX;
+            plan.renderY = fileY;
+            // A page wider than the fax line is scaled down to fit it, keeping its proportions.
+            auto size = doc.PagePixelSize(index, plan.renderX, plan.renderY);
+            for (double scale = 1; size.width > kFaxWidth;) {
+                scale *= (kFaxWidth - 0.5) / size.width;
+                plan.renderX = fileX * scale;
+                plan.renderY = fileY * scale;
+                size = doc.PagePixelSize(index, plan.renderX, plan.renderY);
+            }
+        }
+        const auto size = doc.PagePixelSize(index, plan.renderX, plan.renderY);
+        plan.renderWidth = size.width;
+        plan.height = size.height;
+    } catch (const render::RenderError &e) {
+        FailFromRender(e);
+    }
+    if (plan.renderWidth <= 0 || plan.height <= 0) {
+        throw Failure(ExitStatus::InputUnreadable,
+                      "page " + std::to_string(index + 1) + " has no area to render");
+    }
+    const int width = classF ? kFaxWidth : plan.renderWidth;
+    plan.left = (width - plan.renderWidth) / 2;
+    plan.format.width = width;
+    plan.format.height = plan.height;
+    plan.format.xDpi = fileX;
+    plan.format.yDpi = fileY;
+    return plan;
+}
+
+int BandRows(const PagePlan &plan)
+{
+    const std::ptrdiff_t rowBytes = static_cast<std::ptrdiff_t>(plan.format.width) * 3;
+    const auto rows = static_cast<int>(std::clamp<std::ptrdiff_t>(
+        kBandBytes / std::max<std::ptrdiff_t>(rowBytes, 1), kMinBandRows, kMaxBandRows));
+    return std::min(rows, plan.height);
+}
+
+// Renders rows [y0, y0 + rows) of the page into a band of the written page's width; the
+// margins of a fax page stay white.
+std::vector<uint8_t> RenderBand(render::Document &doc, const PagePlan &plan, int y0, int rows,
+                                render::PixelFormat format)
+{
+    const int n = format == render::PixelFormat::Rgb ? 3 : 1;
+    const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(plan.format.width) * n;
+    std::vector<uint8_t> band(static_cast<size_t>(stride) * static_cast<size_t>(rows),
+                              plan.renderWidth < plan.format.width ? 255 : 0);
+    try {
+        doc.RenderBand(plan.index, plan.renderX, plan.renderY, y0, rows, format,
+                       band.data() + static_cast<std::ptrdiff_t>(plan.left) * n, stride);
+    } catch (const render::RenderError &e) {
+        FailFromRender(e);
+    }
+    return band;
+}
+
+struct Job {
+    const Options &options;
+    const TypeCapability &type;
+    Depth depth;
+    bool faxThreshold;
+    WriterOptions writerOptions;
+    std::vector<PagePlan> pages;
+};
+
+// Keeps the first failure of any thread and tells the others to stop.
+class FirstError {
+public:
+    void Set(std::exception_ptr error)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!error_) {
+            error_ = error;
+        }
+        failed_ = true;
+    }
+    bool Failed() const { return failed_; }
+    void Rethrow()
+    {
+        if (error_) {
+            std::rethrow_exception(error_);
+        }
+    }
+
+private:
+    std::mutex mutex_;
+    std::exception_ptr error_;
+    std::atomic<bool> failed_{false};
+};
+
+std::vector<std::unique_ptr<render::Document>> OpenWorkers(std::unique_ptr<render::Document> first,
+                                                           const std::string &path, unsigned count)
+{
+    std::vector<std::unique_ptr<render::Document>> docs;
+    docs.push_back(std::move(first));
+    while (docs.size() < count) {
+        docs.push_back(OpenDocument(path));
+    }
+    return docs;
+}
+
+void RunThreads(std::vector<std::unique_ptr<render::Document>> &docs,
+                const std::function<void(render::Document &)> &work)
+{
+    std::vector<std::thread> threads;
+    for (size_t i = 1; i < docs.size(); ++i) {
+        threads.emplace_back(work, std::ref(*docs[i]));
+    }
+    work(*docs[0]);
+    for (auto &t : threads) {
+        t.join();
+    }
+}
+
+// Several pages, one file each: every worker renders whole pages into its own files; the
+// files are renamed into place in page order, so a failure leaves only complete leading pages.
+void WriteFilePerPage(const Job &job, std::vector<std::unique_ptr<render::Document>> &docs)
+{
+    const int lastPage = job.pages.back().index + 1;
+    std::atomic<size_t> next{0};
+    size_t nextCommit = 0;
+    std::mutex mutex;
+    std::condition_variable turn;
+    FirstError error;
+
+    RunThreads(docs, [&](render::Document &doc) {
+        for (size_t i = next++; i < job.pages.size() && !error.Failed(); i = next++) {
+            try {
+                const PagePlan &plan = job.pages[i];
+                OutputFile file(PageFileName(job.options.output, plan.index + 1, lastPage));
+                auto writer = job.type.factory(file.Stream(), job.writerOptions);
+                PageReducer reducer(job.depth, job.faxThreshold, plan.format, *writer);
+                const int bandRows = BandRows(plan);
+                for (int y0 = 0; y0 < plan.height; y0 += bandRows) {
+                    const int rows = std::min(bandRows, plan.height - y0);
+                    const auto band = RenderBand(doc, plan, y0, rows, reducer.InputFormat());
+                    reducer.Take(band.data(), rows,
+                                 static_cast<std::ptrdiff_t>(band.size() / rows));
+                }
+                reducer.Finish();
+                writer->Finish();
+                std::unique_lock<std::mutex> lock(mutex);
+                turn.wait(lock, [&] { return nextCommit == i || error.Failed(); });
+                if (error.Failed()) {
+                    return;
+                }
+                file.Commit();
+                ++nextCommit;
+                turn.notify_all();
+            } catch (...) {
+                error.Set(std::current_exception());
+                std::lock_guard<std::mutex> lock(mutex);
+                turn.notify_all();
+                return;
+            }
+        }
+    });
+    error.Rethrow();
+}
+
+// All pages into one file: the bands of all pages are rendered by all workers, at most a
+// window of them ahead of the writer, and handed to the writer strictly in order.
+void WriteOneFile(const Job &job, std::vector<std::unique_ptr<render::Document>> &docs,
+                  const std::string &path)
+{
+    struct Band {
+        size_t page;
+        int y0, rows;
+    };
+    std::vector<Band> bands;
+    for (size_t p = 0; p < job.pages.size(); ++p) {
+        const int rowsPerBand = BandRows(job.pages[p]);
+        for (int y0 = 0; y0 < job.pages[p].height; y0 += rowsPerBand) {
+            bands.push_back({p, y0, std::min(rowsPerBand, job.pages[p].height - y0)});
+        }
+    }
+    OutputFile file(path);
+    auto writer = job.type.factory(file.Stream(), job.writerOptions);
+    std::unique_ptr<PageReducer> reducer;
+    const render::PixelFormat pixelFormat = PageReducer::InputFormatFor(job.depth);
+
+    const size_t window = 2 * docs.size();
+    size_t next = 0, written = 0;
+    bool draining = false;
+    std::map<size_t, std::vector<uint8_t>> ready;
+    std::mutex mutex;
+    std::condition_variable progress;
+    FirstError error;
+
+    // Called by whichever worker holds the drain, without the lock.
+    auto deliver = [&](size_t i, const std::vector<uint8_t> &pixels) {
+        const Band &band = bands[i];
+        const PagePlan &plan = job.pages[band.page];
+        if (band.y0 == 0) {
+            reducer =
+                std::make_unique<PageReducer>(job.depth, job.faxThreshold, plan.format, *writer);
+        }
+        reducer->Take(pixels.data(), band.rows,
+                      static_cast<std::ptrdiff_t>(pixels.size() / band.rows));
+        if (band.y0 + band.rows == plan.height) {
+            reducer->Finish();
+            reducer.reset();
+        }
+    };
+
+    RunThreads(docs, [&](render::Document &doc) {
+        std::unique_lock<std::mutex> lock(mutex);
+        while (true) {
+            progress.wait(lock, [&] {
+                return error.Failed() || next >= bands.size() || next < written + window;
+            });
+            if (error.Failed() || next >= bands.size()) {
+                return;
+            }
+            const size_t mine = next++;
+            lock.unlock();
+            try {
+                const Band &band = bands[mine];
+                auto pixels =
+                    RenderBand(doc, job.pages[band.page], band.y0, band.rows, pixelFormat);
+                lock.lock();
+                ready.emplace(mine, std::move(pixels));
+            } catch (...) {
+                error.Set(std::current_exception());
+                lock.lock();
+                progress.notify_all();
+                return;
+            }
+            if (draining) {
+                continue;
+            }
+            draining = true;
+            for (auto it = ready.find(written); it != ready.end() && !error.Failed();
+                 it = ready.find(written)) {
+                const auto pixels = std::move(it->second);
+                ready.erase(it);
+                lock.unlock();
+                try {
+                    deliver(written, pixels);
+                } catch (...) {
+                    error.Set(std::current_exception());
+                }
+                lock.lock();
+                ++written;
+                progress.notify_all();
+            }
+            draining = false;
+        }
+    });
+    error.Rethrow();
+    writer->Finish();
+    file.Commit();
+}
+
+} // namespace
+
+void Convert(const Options &options, const WarningSink &warn, unsigned workers)
+{
+    const TypeCapability *type = FindTypeForPath(options.output);
+    if (type == nullptr) {
+        throw Failure(ExitStatus::BadOptions, "cannot tell the image type from " + options.output);
+    }
+    const bool isTiff = type->factory == MakeTiffWriter;
+    const TiffCompression compression = isTiff ? options.compression : TiffCompression::PackBits;
+    const bool classF = compression == TiffCompression::ClassF;
+
+    auto doc = OpenDocument(options.input);
+    const int count = doc->PageCount();
+    const int first = options.firstPage.value_or(1);
+    const int last = std::min(options.lastPage.value_or(count), count);
+    const std::string pagesText =
+        "the document has " + std::to_string(count) + (count == 1 ? " page" : " pages");
+    if (first > count) {
+        throw Failure(ExitStatus::PageRange,
+                      "first page " + std::to_string(first) + " is past the end: " + pagesText);
+    }
+    if (first > last) {
+        throw Failure(ExitStatus::PageRange, "pages " + std::to_string(first) + " to " +
+                                                 std::to_string(last) +
+                                                 " are no range: " + pagesText);
+    }
+
+    const DepthChoice choice =
+        ChooseDepth(HeldDepths(*type, compression), options.bits, options.grey);
+    if (choice.substituted) {
+        const Depth asked = ChooseDepth(AllDepths(), options.bits, options.grey).depth;
+        warn(type->name + (isTiff ? " with this compression" : std::string()) + " cannot hold " +
+             DepthName(asked) + " per pixel; writing " + DepthName(choice.depth) + " instead");
+    }
+
+    Job job{options, *type, choice.depth, isTiff && IsFaxCompression(compression), {}, {}};
+    job.writerOptions.jpegQuality = options.jpegQuality;
+    job.writerOptions.compression = compression;
+    for (int page = first; page <= last; ++page) {
+        job.pages.push_back(PlanPage(*doc, page - 1, options, classF));
+    }
+    job.writerOptions.pageCount = static_cast<int>(job.pages.size());
+
+    const bool oneFile =
+        job.pages.size() == 1 || (type->multiPage && (options.multiPage || classF));
+    if (workers == 0) {
+        workers = std::max(1u, std::thread::hardware_concurrency());
+    }
+    if (!oneFile) {
+        workers = std::min<unsigned>(workers, static_cast<unsigned>(job.pages.size()));
+    }
+    auto docs = OpenWorkers(std::move(doc), options.input, workers);
+    if (oneFile) {
+        WriteOneFile(job, docs, options.output);
+    } else {
+        WriteFilePerPage(job, docs);
+    }
+}
+
+} // namespace rastool

@@ -1,0 +1,54 @@
+// SPDX-License-Identifier: AGPL-3.0-or-later
+// rastool: renders the pages of a PDF document into image files.
+#include "engine/converter.h"
+#include "engine/exit_status.h"
+#include "engine/options.h"
+#include "engine/output_file.h"
+#include "engine/writers/image_writer.h"
+
+#include <iostream>
+#include <new>
+
+namespace {
+
+int Fail(rastool::ExitStatus status, const std::string &message)
+{
+    std::cerr << "rastool: " << message << std::endl;
+    return static_cast<int>(status);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    using rastool::ExitStatus;
+    const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    const rastool::ParseResult parsed = rastool::ParseOptions(args);
+    if (!parsed.options) {
+        return Fail(ExitStatus::BadOptions, parsed.error + " (rastool --help lists the options)");
+    }
+    const rastool::Options &options = *parsed.options;
+    if (options.action == rastool::Options::Action::Help) {
+        std::cout << rastool::HelpText();
+        return 0;
+    }
+    if (options.action == rastool::Options::Action::Version) {
+        std::cout << "rastool " << RASTOOL_VERSION << std::endl;
+        return 0;
+    }
+    rastool::OutputFile::InstallSignalCleanup();
+    try {
+        rastool::Convert(options, [](const std::string &warning) {
+            std::cerr << "rastool: warning: " << warning << std::endl;
+        });
+    } catch (const rastool::Failure &e) {
+        return Fail(e.status(), e.what());
+    } catch (const rastool::WriteError &e) {
+        return Fail(ExitStatus::OutputUnwritable, e.what());
+    } catch (const std::bad_alloc &) {
+        return Fail(ExitStatus::Internal, "out of memory");
+    } catch (const std::exception &e) {
+        return Fail(ExitStatus::Internal, std::string("internal error: ") + e.what());
+    }
+    return 0;
+}

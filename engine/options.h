@@ -1,0 +1,42 @@
+// SPDX-License-Identifier: AGPL-3.0-or-later
+#pragma once
+
+#include "engine/writers/image_writer.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace rastool {
+
+struct Options {
+    enum class Action { Convert, Help, Version };
+    Action action = Action::Convert;
+    std::string input;
+    std::string output;
+    int xDpi = 101;
+    int yDpi = 101;
+    // 1-based page numbers; absent means from the first / to the last page.
+    std::optional<int> firstPage;
+    std::optional<int> lastPage;
+    int bits = 0; // 0 lets the engine choose
+    bool grey = false;
+    bool multiPage = false;
+    TiffCompression compression = TiffCompression::PackBits;
+    int jpegQuality = 75;
+};
+
+struct ParseResult {
+    std::optional<Options> options;
+    std::string error; // one line, set when options is empty
+};
+
+// Reads the arguments after the program name. Pure: no file is touched.
+ParseResult ParseOptions(const std::vector<std::string> &args);
+
+std::string HelpText();
+
+constexpr int kMinDpi = 10;
+constexpr int kMaxDpi = 1200;
+
+} // namespace rastool
