@@ -1,0 +1,326 @@
+// SPDX-License-Identifier: AGPL-3.0-or-later
+#include "ui/main_dialog.h"
+
+#include "controls/gradient_progress_ctrl.h"
+#include "core/run_batch.h"
+#include "platform/data_exchange.h"
+#include "platform/message_box.h"
+#include "platform/spin_button.h"
+#include "platform/system_menu.h"
+#include "ui/main_dialog_template.h"
+#include "ui/string_table.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPainter>
+#include <QShortcut>
+#include <QStyle>
+#include <QTreeWidget>
+#include <QUrl>
+
+namespace {
+
+// The compression radio buttons with their codes, in button order.
+struct CompressionButton {
+    int id;
+    int32_t code;
+};
+constexpr CompressionButton kCompressionButtons[] = {
+    {1026, 1},
+    {1014, 32773},
+    {1033, 3},
+    {1015, 4},
+    {1016, 5},
+    {1017, 7},
+    {1039, kClassFCompression},
+};
+
+// The controls that "Page range" enables together, in the order they are switched.
+constexpr int kPageRangeControls[] = {MainControl::kFromPage,   MainControl::kToPage,
+                                      MainControl::kToPageSpin, MainControl::kFromPageSpin,
+                                      MainControl::kFromLabel,  MainControl::kToLabel};
+
+// Spin buttons with their ranges and buddies, in set-up order.
+struct SpinSetUp {
+    int spin;
+    int32_t lower;
+    int32_t upper;
+    int buddy;
+};
+constexpr SpinSetUp kSpinSetUps[] = {
+    {MainControl::kXResolutionSpin, 1, 1200, MainControl::kXResolution},
+    {MainControl::kYResolutionSpin, 1, 1200, MainControl::kYResolution},
+    {MainControl::kFromPageSpin, 1, 32767, MainControl::kFromPage},
+    {MainControl::kToPageSpin, 1, 32767, MainControl::kToPage},
+    {MainControl::kJpegQualitySpin, 1, 100, MainControl::kJpegQuality},
+};
+
+constexpr int kBitCountIndexOf8 = 3;
+
+} // namespace
+
+QPoint MinimizedIconPosition(const QSize &client, const QSize &icon)
+{
+    return QPoint((client.width() - icon.width() + 1) / 2,
+                  (client.height() - icon.height() + 1) / 2);
+}
+
+QString HelpFilePath(const QString &executablePath, const QString &name)
+{
+    QString folder = executablePath.left(executablePath.lastIndexOf(QLatin1Char('/')) + 1);
+    if (!folder.endsWith(QLatin1Char('/')))
+        folder += QLatin1Char('/');
+    return folder + name;
+}
+
+MainDialog::MainDialog(QWidget *parent)
+    : TemplateDialog(MainDialogTemplate(), parent), appIcon(QStringLiteral(":/pagemint.png")),
+      frontEndPath(OwnExecutablePath()),
+      fileOpener([](const QString &path) { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); })
+{
+}
+
+MainDialog::~MainDialog() = default;
+
+QWidget *MainDialog::CreateCustomControl(const ControlTemplate &control)
+{
+    if (control.id == MainControl::kProgress)
+        return new GradientProgressCtrl(this);
+    return nullptr;
+}
+
+void MainDialog::ConnectMessageTable()
+{
+    OnClicked(MainControl::kExit, &MainDialog::OnExit);
+    OnClicked(MainControl::kConvert, &MainDialog::OnConvert);
+    OnClicked(MainControl::kAbout, &MainDialog::OpenAboutBox);
+    OnClicked(MainControl::kPageRange, &MainDialog::OnPageRangeClicked);
+    for (const CompressionButton &button : kCompressionButtons) {
+        connect(Item<QAbstractButton>(button.id), &QAbstractButton::clicked, this,
+                [this, code = button.code] { OnCompressionClicked(code); });
+    }
+    connect(Item<QComboBox>(MainControl::kBitCount), &QComboBox::activated, this,
+            &MainDialog::OnBitCountChanged);
+    auto *help = new QShortcut(QKeySequence(Qt::Key_F1), this);
+    connect(help, &QShortcut::activated, this, [this] { WinHelp(0, 0); });
+}
+
+void MainDialog::OnClicked(int id, void (MainDialog::*handler)())
+{
+    connect(Item<QAbstractButton>(id), &QAbstractButton::clicked, this, handler);
+}
+
+bool MainDialog::OnInitDialog()
+{
+    // 1. The dialog's own set-up: the lists are filled, the settings shown, the controls bound.
+    TemplateDialog::OnInitDialog();
+    ConnectMessageTable();
+
+    // 2. The window menu's About item.
+    if (SystemMenu *menu = GetSystemMenu()) {
+        const QString about = LoadResourceString(IDS_ABOUTBOX);
+        if (!about.isEmpty()) {
+            menu->AppendSeparator();
+            menu->AppendItem(IDM_ABOUTBOX, about);
+        }
+    }
+
+    // 3. Icons.
+    setWindowIcon(appIcon);
+
+    // 4. Spin buttons.
+    SetUpSpinButtons();
+
+    // 6. Progress bar.
+    progress->SetRange(0, 100);
+    progress->showPercent = true;
+
+    // 7. The settings once more, now that the spin buttons are in place.
+    UpdateData(false);
+
+    // 8-10. Enabling rules and the compression check marks.
+    OnPageRangeClicked();
+    ShowCompression();
+    EnableItem(MainControl::kGrayscale, settings.bitCountIndex == kBitCountIndexOf8);
+
+    // 12. Focus on the first tab stop, the file list.
+    return true;
+}
+
+void MainDialog::DoDataExchange(DataExchange &dx)
+{
+    dx.Bind(MainControl::kProgress, progress);
+    dx.Bind(MainControl::kFileList, fileList);
+    dx.Bind(MainControl::kViewer, viewer);
+    dx.Text(MainControl::kJpegQuality, settings.jpegQuality);
+    dx.Range(settings.jpegQuality, 0, 100);
+    dx.Text(MainControl::kXResolution, settings.xResolution);
+    dx.Range(settings.xResolution, 10, 1200);
+    dx.Check(MainControl::kMultiPage, settings.multiPage);
+    dx.Text(MainControl::kFromPage, settings.fromPage);
+    dx.Text(MainControl::kToPage, settings.toPage);
+    dx.ListIndex(MainControl::kBitCount, settings.bitCountIndex);
+    dx.ListIndex(MainControl::kFileType, settings.fileTypeIndex);
+    dx.Check(MainControl::kPageRange, settings.pageRange);
+    dx.Check(MainControl::kGrayscale, settings.grayscale);
+    dx.Text(MainControl::kYResolution, settings.yResolution);
+    dx.Range(settings.yResolution, 10, 1200);
+}
+
+void MainDialog::OnSysCommand(uint32_t id, intptr_t param)
+{
+    if ((id & 0xFFF0) == IDM_ABOUTBOX)
+        OpenAboutBox();
+    else
+        TemplateDialog::OnSysCommand(id, param);
+}
+
+void MainDialog::paintEvent(QPaintEvent *event)
+{
+    if (!isMinimized()) {
+        TemplateDialog::paintEvent(event);
+        return;
+    }
+    QPainter painter(this);
+    const int extent = style()->pixelMetric(QStyle::PM_LargeIconSize);
+    const QSize icon(extent, extent);
+    painter.drawPixmap(MinimizedIconPosition(size(), icon), appIcon.pixmap(icon));
+}
+
+void MainDialog::OnExit()
+{
+    OnCancel();
+}
+
+void MainDialog::OpenAboutBox()
+{
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Pagemint"),
+                    QStringLiteral("Pagemint v2.1"), QMessageBox::Ok, this);
+    box.exec();
+}
+
+void MainDialog::WinHelp(uint32_t, uint32_t)
+{
+    OpenHelpFile(QStringLiteral("help.htm"));
+}
+
+void MainDialog::OpenHelpFile(const QString &name)
+{
+    fileOpener(HelpFilePath(QFile::decodeName(frontEndPath.c_str()), name));
+}
+
+void MainDialog::SetUpSpinButtons()
+{
+    for (const SpinSetUp &setUp : kSpinSetUps) {
+        auto *spin = Item<SpinButton>(setUp.spin);
+        spin->SetRange(setUp.lower, setUp.upper);
+        spin->SetBuddy(Item<QLineEdit>(setUp.buddy));
+    }
+}
+
+void MainDialog::ShowCompression()
+{
+    for (const CompressionButton &button : kCompressionButtons)
+        Item<QAbstractButton>(button.id)->setChecked(settings.compression == button.code);
+}
+
+void MainDialog::OnCompressionClicked(int32_t code)
+{
+    settings.compression = code;
+    ShowCompression();
+}
+
+void MainDialog::OnPageRangeClicked()
+{
+    UpdateData(true);
+    for (int id : kPageRangeControls)
+        EnableItem(id, settings.pageRange != 0);
+}
+
+void MainDialog::OnBitCountChanged()
+{
+    UpdateData(true);
+    EnableItem(MainControl::kGrayscale, settings.bitCountIndex == kBitCountIndexOf8);
+}
+
+void MainDialog::OnConvert()
+{
+    RunBatch(*this, settings, frontEndPath, processRunner);
+}
+
+void MainDialog::EnableItem(int id, bool enable)
+{
+    if (QWidget *item = GetDlgItem(id))
+        item->setEnabled(enable);
+}
+
+bool MainDialog::ReadSettings()
+{
+    return UpdateData(true);
+}
+
+void MainDialog::EnableConvert(bool enable)
+{
+    EnableItem(MainControl::kConvert, enable);
+}
+
+void MainDialog::BeginWaitCursor()
+{
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+}
+
+void MainDialog::EndWaitCursor()
+{
+    QApplication::restoreOverrideCursor();
+}
+
+int32_t MainDialog::GetRowCount()
+{
+    return fileList->topLevelItemCount();
+}
+
+std::optional<std::string> MainDialog::GetRowPath(int32_t row)
+{
+    const QTreeWidgetItem *item = fileList->topLevelItem(row);
+    if (!item)
+        return std::nullopt;
+    return QFile::encodeName(item->text(0)).toStdString();
+}
+
+std::string MainDialog::GetDestinationText()
+{
+    return QFile::encodeName(Item<QLineEdit>(MainControl::kDestination)->text()).toStdString();
+}
+
+std::string MainDialog::GetFileTypeText()
+{
+    return Item<QComboBox>(MainControl::kFileType)->currentText().toStdString();
+}
+
+void MainDialog::SetStatusText(const std::string &text)
+{
+    Item<QLabel>(MainControl::kStatus)->setText(QFile::decodeName(text.c_str()));
+}
+
+void MainDialog::SetProgressPos(int32_t pos)
+{
+    progress->SetPos(pos);
+}
+
+void MainDialog::DispatchPendingMessages()
+{
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+void MainDialog::KeepAliveWhileWaiting()
+{
+    // Paint and other non-input events only: input waits for the next dispatch between rows.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
