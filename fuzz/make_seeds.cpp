@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 // Writes the seed corpora of the fuzz targets into <folder>/render and <folder>/options:
 // small PDF documents of the kinds the tests use (also rewritten by qpdf with compressed object
-// streams and encrypted, when qpdf is installed) and typical engine argument vectors.
+// streams and encrypted, when qpdf is installed) and typical engine argument vectors (without the
+// program name).
 #include "render/test_pdf.h"
 
 #include <cstdlib>
@@ -69,16 +70,15 @@ int main(int argc, char **argv)
     Qpdf("--encrypt '' owner 256 --", plain, (pdfs / "owner_only.pdf").string());
 
     const std::vector<std::vector<std::string>> vectors = {
-        {"rastool", "-i", "in.pdf", "-o", "out.tif", "-r", "101x101", "-b", "0", "-c", "PACKBITS"},
-        {"rastool", "-i", "in.pdf", "-o", "out.jpg", "-r", "150x150", "-f", "2", "-l", "5", "-b",
-         "24", "-q", "75"},
-        {"rastool", "-i", "in.pdf", "-o", "out.tif", "-r", "300x300", "-b", "8", "-g", "-m", "-c",
-         "lzw"},
-        {"rastool", "-i", "in.pdf", "-o", "out.TIFF", "-r", "204x196", "-b", "1", "-c", "CLASSF"},
-        {"rastool", "-o", "out.png", "-i", "in.pdf", "-b", "4"},
-        {"rastool", "--help"},
-        {"rastool", "--version"},
-        {"rastool", "-i", "", "-o", "x.gif", "-r", "0x0", "-q", "101"},
+        {"-i", "in.pdf", "-o", "out.tif", "-r", "101x101", "-b", "0", "-c", "PACKBITS"},
+        {"-i", "in.pdf", "-o", "out.jpg", "-r", "150x150", "-f", "2", "-l", "5", "-b", "24", "-q",
+         "75"},
+        {"-i", "in.pdf", "-o", "out.tif", "-r", "300x300", "-b", "8", "-g", "-m", "-c", "lzw"},
+        {"-i", "in.pdf", "-o", "out.TIFF", "-r", "204x196", "-b", "1", "-c", "CLASSF"},
+        {"-o", "out.png", "-i", "in.pdf", "-b", "4"},
+        {"--help"},
+        {"--version"},
+        {"-i", "", "-o", "x.gif", "-r", "0x0", "-q", "101"},
     };
     int n = 0;
     for (const auto &v : vectors) {
