@@ -17,8 +17,7 @@ int32_t PixelsPerMetre(double dpi)
 
 DibLayout::DibLayout(const PageFormat &format)
     : format_(format), colourCount_(format.bitsPerPixel == 24 ? 0 : 1 << format.bitsPerPixel),
-      rowBytes_(PaddedRowBytes(static_cast<uint64_t>(format.width), format.bitsPerPixel, 4)),
-      row_(static_cast<std::size_t>(rowBytes_), 0)
+      rowBytes_(PaddedRowBytes(static_cast<uint64_t>(format.width), format.bitsPerPixel, 4))
 {
 }
 
@@ -50,6 +49,8 @@ ByteBuffer DibLayout::Info() const
 bool DibLayout::PutRows(ByteSink &sink, uint64_t bitsOffset, const uint8_t *rows, int firstRow,
                         int rowCount, std::ptrdiff_t stride)
 {
+    // Allocated with the first rows, after the writer has checked the page's size.
+    row_.resize(static_cast<std::size_t>(rowBytes_));
     const int lowestFileRow = format_.height - (firstRow + rowCount);
     sink.SeekTo(bitsOffset + static_cast<uint64_t>(lowestFileRow) * rowBytes_);
     for (int i = rowCount - 1; i >= 0; --i) {
