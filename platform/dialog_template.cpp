@@ -14,6 +14,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -30,6 +31,35 @@ public:
 
 protected:
     void nextCheckState() override { setChecked(true); }
+};
+
+// A group box drawn the classic way: an etched frame whose top line runs through the middle
+// of the title. Qt's own group box puts the title above the frame, which would shift every
+// frame of a template down by half a line against the controls placed inside it.
+class GroupFrame : public QGroupBox {
+public:
+    using QGroupBox::QGroupBox;
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        const QFontMetrics metrics(font());
+        const QRect frame = rect().adjusted(0, metrics.height() / 2, -2, -2);
+        painter.setPen(palette().color(QPalette::Mid));
+        painter.drawRect(frame);
+        painter.setPen(palette().color(QPalette::Light));
+        painter.drawRect(frame.translated(1, 1));
+        if (title().isEmpty())
+            return;
+        const int indent = metrics.averageCharWidth();
+        const QRect text(indent, 0, metrics.horizontalAdvance(title()) + indent, metrics.height());
+        painter.fillRect(text, palette().color(QPalette::Window));
+        painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled,
+                                       QPalette::WindowText));
+        painter.drawText(text.adjusted(indent / 2, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter,
+                         title());
+    }
 };
 
 int MulDiv(int value, int numerator, int denominator)
@@ -263,7 +293,7 @@ QWidget *TemplateDialog::BuildControl(const ControlTemplate &control)
             break;
         case ControlKind::GroupBox: {
             // A frame drawn behind its neighbours; the controls inside it stay its siblings.
-            widget = new QGroupBox(text, this);
+            widget = new GroupFrame(text, this);
             widget->setAttribute(Qt::WA_TransparentForMouseEvents);
             break;
         }

@@ -5,6 +5,7 @@
 #include "core/run_batch.h"
 #include "platform/data_exchange.h"
 #include "platform/message_box.h"
+#include "platform/shell_open.h"
 #include "platform/spin_button.h"
 #include "platform/system_menu.h"
 #include "ui/main_dialog_template.h"
@@ -14,7 +15,6 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -23,7 +23,6 @@
 #include <QShortcut>
 #include <QStyle>
 #include <QTreeWidget>
-#include <QUrl>
 
 namespace {
 
@@ -83,7 +82,7 @@ QString HelpFilePath(const QString &executablePath, const QString &name)
 MainDialog::MainDialog(QWidget *parent)
     : TemplateDialog(MainDialogTemplate(), parent), appIcon(QStringLiteral(":/pagemint.png")),
       frontEndPath(OwnExecutablePath()),
-      fileOpener([](const QString &path) { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); })
+      fileOpener([](const QString &path) { ShellOpen(path); })
 {
 }
 
