@@ -11,11 +11,11 @@ using rastool::MakeBmpWriter;
 // Widths 1, 3 and 17 leave 3, 1 and 3 bytes of row padding at 24 bits and odd nibbles and bits
 // at 4 and 1 bit; 400 gives long runs. Bands of 4 rows over 11 rows land at every offset of the
 // bottom-up pixel area.
-INSTANTIATE_TEST_SUITE_P(Bmp, RoundTripTest,
+INSTANTIATE_TEST_SUITE_P(Bmp, WriterRoundTripTest,
                          ::testing::ValuesIn(Cases("bmp", MakeBmpWriter, {1, 4, 8, 24},
                                                    {1, 3, 17, 400}, Reader::ImageMagick)),
                          RoundTripName);
-INSTANTIATE_TEST_SUITE_P(BmpOtherReader, RoundTripTest,
+INSTANTIATE_TEST_SUITE_P(BmpOtherReader, WriterRoundTripTest,
                          ::testing::ValuesIn(Cases("bmp", MakeBmpWriter, {1, 4, 8, 24}, {17},
                                                    Reader::Netpbm)),
                          RoundTripName);

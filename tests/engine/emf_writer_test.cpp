@@ -19,7 +19,7 @@ std::vector<RoundTripCase> EmfCases()
     }
     return cases;
 }
-INSTANTIATE_TEST_SUITE_P(Emf, RoundTripTest, ::testing::ValuesIn(EmfCases()), RoundTripName);
+INSTANTIATE_TEST_SUITE_P(Emf, WriterRoundTripTest, ::testing::ValuesIn(EmfCases()), RoundTripName);
 
 INSTANTIATE_TEST_SUITE_P(Emf, WriterContractTest,
                          ::testing::Values(WriterCase{"EMF", MakeEmfWriter, 1, 0, INT_MAX, 40}));

@@ -8,18 +8,18 @@ using rastool::MakePcxWriter;
 
 // Width 400 gives runs longer than the 63 bytes one count can hold and bytes of 0xC0 and above,
 // which must be escaped; widths 1, 3 and 17 pad each plane's line to an even length.
-INSTANTIATE_TEST_SUITE_P(Pcx, RoundTripTest,
+INSTANTIATE_TEST_SUITE_P(Pcx, WriterRoundTripTest,
                          ::testing::ValuesIn(Cases("pcx", MakePcxWriter, {1, 4, 8, 24},
                                                    {1, 3, 17, 400}, Reader::Netpbm)),
                          RoundTripName);
 // ImageMagick reads 1-bit files with the bit meaning the other way round from other readers, so
 // it checks the other depths.
-INSTANTIATE_TEST_SUITE_P(PcxOtherReader, RoundTripTest,
+INSTANTIATE_TEST_SUITE_P(PcxOtherReader, WriterRoundTripTest,
                          ::testing::ValuesIn(Cases("pcx", MakePcxWriter, {4, 8, 24}, {3, 400},
                                                    Reader::ImageMagick)),
                          RoundTripName);
 INSTANTIATE_TEST_SUITE_P(
-    PcxGrey, RoundTripTest,
+    PcxGrey, WriterRoundTripTest,
     ::testing::Values(RoundTripCase{"pcx", MakePcxWriter, 8, 17, true, Reader::Netpbm},
                       RoundTripCase{"pcx", MakePcxWriter, 8, 17, true, Reader::ImageMagick}),
     RoundTripName);

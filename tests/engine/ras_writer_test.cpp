@@ -9,15 +9,15 @@ namespace {
 using rastool::MakeRasWriter;
 
 // Widths 1, 3 and 17 pad rows to 16 bits at every depth.
-INSTANTIATE_TEST_SUITE_P(Ras, RoundTripTest,
+INSTANTIATE_TEST_SUITE_P(Ras, WriterRoundTripTest,
                          ::testing::ValuesIn(Cases("ras", MakeRasWriter, {1, 8, 24},
                                                    {1, 3, 17, 400}, Reader::ImageMagick)),
                          RoundTripName);
-INSTANTIATE_TEST_SUITE_P(RasOtherReader, RoundTripTest,
+INSTANTIATE_TEST_SUITE_P(RasOtherReader, WriterRoundTripTest,
                          ::testing::ValuesIn(Cases("ras", MakeRasWriter, {1, 8, 24}, {3, 17},
                                                    Reader::Netpbm)),
                          RoundTripName);
-INSTANTIATE_TEST_SUITE_P(RasGrey, RoundTripTest,
+INSTANTIATE_TEST_SUITE_P(RasGrey, WriterRoundTripTest,
                          ::testing::Values(RoundTripCase{"ras", MakeRasWriter, 8, 17, true,
                                                          Reader::ImageMagick}),
                          RoundTripName);

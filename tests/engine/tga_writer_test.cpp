@@ -7,16 +7,16 @@ namespace {
 using rastool::MakeTgaWriter;
 
 // Width 400 needs run packets split at 128 pixels; 1 and 3 end rows on short raw packets.
-INSTANTIATE_TEST_SUITE_P(Tga, RoundTripTest,
+INSTANTIATE_TEST_SUITE_P(Tga, WriterRoundTripTest,
                          ::testing::ValuesIn(Cases("tga", MakeTgaWriter, {8, 24}, {1, 3, 17, 400},
                                                    Reader::ImageMagick)),
                          RoundTripName);
-INSTANTIATE_TEST_SUITE_P(TgaOtherReader, RoundTripTest,
+INSTANTIATE_TEST_SUITE_P(TgaOtherReader, WriterRoundTripTest,
                          ::testing::ValuesIn(Cases("tga", MakeTgaWriter, {8, 24}, {3, 400},
                                                    Reader::Netpbm)),
                          RoundTripName);
 INSTANTIATE_TEST_SUITE_P(
-    TgaGrey, RoundTripTest,
+    TgaGrey, WriterRoundTripTest,
     ::testing::Values(RoundTripCase{"tga", MakeTgaWriter, 8, 400, true, Reader::ImageMagick},
                       RoundTripCase{"tga", MakeTgaWriter, 8, 17, true, Reader::Netpbm}),
     RoundTripName);

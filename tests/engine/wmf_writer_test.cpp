@@ -16,7 +16,7 @@ std::vector<RoundTripCase> WmfCases()
     }
     return cases;
 }
-INSTANTIATE_TEST_SUITE_P(Wmf, RoundTripTest, ::testing::ValuesIn(WmfCases()), RoundTripName);
+INSTANTIATE_TEST_SUITE_P(Wmf, WriterRoundTripTest, ::testing::ValuesIn(WmfCases()), RoundTripName);
 
 // Source sizes in the bitmap record are 16-bit.
 INSTANTIATE_TEST_SUITE_P(Wmf, WriterContractTest,

@@ -269,7 +269,7 @@ std::vector<RoundTripCase> Cases(const char *format, WriterFactory make,
     return cases;
 }
 
-TEST_P(RoundTripTest, ReaderGetsBackEveryPixel)
+TEST_P(WriterRoundTripTest, ReaderGetsBackEveryPixel)
 {
     const RoundTripCase &c = GetParam();
     TempDir dir;

@@ -78,7 +78,7 @@ std::ostream &operator<<(std::ostream &out, const RoundTripCase &c);
 std::string RoundTripName(const ::testing::TestParamInfo<RoundTripCase> &info);
 
 // Writes the test image, decodes it and compares every pixel exactly.
-class RoundTripTest : public ::testing::TestWithParam<RoundTripCase> {};
+class WriterRoundTripTest : public ::testing::TestWithParam<RoundTripCase> {};
 
 // Rules every single-page writer keeps, whatever the format: see the TEST_Ps in the .cpp.
 struct WriterCase {
