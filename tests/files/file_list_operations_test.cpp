@@ -1,0 +1,555 @@
+// SPDX-License-Identifier: AGPL-3.0-or-later
+#include "core/run_batch.h"
+#include "files/file_list_operations.h"
+#include "platform/dialog_template.h"
+#include "platform/message_box.h"
+#include "platform/profile_file.h"
+#include "viewer/dispatch_target.h"
+#include "viewer/doc_viewer_control.h"
+#include "viewer/test_pdf.h"
+
+#include <QApplication>
+#include <QDropEvent>
+#include <QHeaderView>
+#include <QMimeData>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTreeWidget>
+#include <QUrl>
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace {
+
+using namespace FileListControl;
+
+// Stands in for the viewer control: logs every call and answers from a table of page counts.
+class FakeViewer : public QWidget, public DispatchTarget {
+public:
+    using QWidget::QWidget;
+
+    QVariant Invoke(int dispid, const QVariantList &args) override
+    {
+        QString call;
+        switch (dispid) {
+        case DocViewerControl::kCloseDocument:
+            call = QStringLiteral("Close");
+            break;
+        case DocViewerControl::kGetPageCount:
+            call = QStringLiteral("Count");
+            break;
+        case DocViewerControl::kApplyPreviewSetting:
+            call = QStringLiteral("Preview %1").arg(args.value(0).toInt());
+            break;
+        case DocViewerControl::kOpenDocument:
+            call = QStringLiteral("Open %1 [%2] [%3] %4")
+                       .arg(args.value(0).toString(), args.value(1).toString(),
+                            args.value(2).toString())
+                       .arg(args.value(3).toInt());
+            open = args.value(0).toString();
+            break;
+        case DocViewerControl::kApplyDisplaySetting:
+            call = QStringLiteral("Display %1").arg(args.value(0).toInt());
+            break;
+        }
+        calls << call;
+        if (failOn == call.section(QLatin1Char(' '), 0, 0)) {
+            throw DispatchError(failure);
+        }
+        if (dispid == DocViewerControl::kGetPageCount) {
+            return pages.count(open) ? pages.at(open) : 0;
+        }
+        return dispid == DocViewerControl::kCloseDocument ||
+                       dispid == DocViewerControl::kApplyDisplaySetting
+                   ? QVariant()
+                   : QVariant(true);
+    }
+
+    QStringList calls;
+    std::map<QString, int> pages;
+    QString open;
+    QString failOn; // first word of the call that raises
+    QString failure;
+};
+
+constexpr uint32_t kButton = WindowStyle::Visible | WindowStyle::TabStop;
+
+const DialogTemplate &ListTemplate()
+{
+    static const DialogTemplate dialogTemplate{
+        900,
+        WindowStyle::SysMenu,
+        420,
+        200,
+        "File list",
+        {
+            {kList, ControlKind::ListView,
+             WindowStyle::Visible | WindowStyle::Border | WindowStyle::TabStop |
+                 WindowStyle::ReportView,
+             150, 10, 259, 119, ""},
+            {kAdd, ControlKind::PushButton, kButton, 150, 140, 47, 14, "Add"},
+            {kRemove, ControlKind::PushButton, kButton | WindowStyle::Disabled, 200, 140, 47, 14,
+             "Remove"},
+            {kRemoveAll, ControlKind::PushButton, kButton | WindowStyle::Disabled, 250, 140, 47, 14,
+             "Remove all"},
+            {kConvert, ControlKind::PushButton, kButton | WindowStyle::Disabled, 300, 140, 47, 14,
+             "Convert"},
+            {kViewer, ControlKind::Custom, WindowStyle::Visible, 5, 5, 140, 190, ""},
+        },
+        {}};
+    return dialogTemplate;
+}
+
+// A window with the file list's controls that gains the operations as the main window does.
+class ListDialog : public TemplateDialog, public FileListOperations {
+public:
+    explicit ListDialog(bool realViewer)
+        : TemplateDialog(ListTemplate()), FileListOperations(this), realViewer(realViewer)
+    {
+        Create();
+    }
+    ~ListDialog() override { DetachSystemImageLists(); }
+
+protected:
+    QWidget *CreateCustomControl(const ControlTemplate &control) override
+    {
+        if (control.id != kViewer) {
+            return nullptr;
+        }
+        if (realViewer) {
+            return new DocViewerControl(this);
+        }
+        fake = new FakeViewer(this);
+        return fake;
+    }
+
+    bool OnInitDialog() override
+    {
+        TemplateDialog::OnInitDialog();
+        InitFileList();
+        AttachSystemImageLists();
+        DragAcceptFiles(true);
+        return true;
+    }
+
+public:
+    bool realViewer;
+    FakeViewer *fake = nullptr;
+};
+
+struct Message {
+    QString text;
+    QMessageBox::Icon icon;
+};
+
+class FileListTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(config.isValid());
+        savedConfig = qgetenv("XDG_CONFIG_HOME");
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+        SetMessageBoxHandlerForTesting(
+            [this](QWidget *, const QString &text, QMessageBox::Icon icon) {
+                messages.push_back({text, icon});
+                return int(QMessageBox::Ok);
+            });
+    }
+
+    void TearDown() override
+    {
+        SetMessageBoxHandlerForTesting(nullptr);
+        qputenv("XDG_CONFIG_HOME", savedConfig);
+    }
+
+    // Button states as "Remove/RemoveAll/Convert", 1 for enabled.
+    static QString Buttons(const ListDialog &dialog)
+    {
+        return QStringLiteral("%1%2%3")
+            .arg(int(dialog.GetDlgItem(kRemove)->isEnabled()))
+            .arg(int(dialog.GetDlgItem(kRemoveAll)->isEnabled()))
+            .arg(int(dialog.GetDlgItem(kConvert)->isEnabled()));
+    }
+
+    static QStringList Rows(const ListDialog &dialog)
+    {
+        QStringList rows;
+        const QTreeWidget *list = dialog.FileList();
+        for (int row = 0; row < list->topLevelItemCount(); ++row) {
+            rows << list->topLevelItem(row)->text(0) + QLatin1Char('|') +
+                        list->topLevelItem(row)->text(1);
+        }
+        return rows;
+    }
+
+    static void Select(ListDialog &dialog, std::initializer_list<int> rows)
+    {
+        dialog.FileList()->clearSelection();
+        for (int row : rows) {
+            dialog.FileList()->topLevelItem(row)->setSelected(true);
+        }
+    }
+
+    static QString InputDir()
+    {
+        return ReadProfileString(kProfileSection, QStringLiteral("InputDir"),
+                                 QStringLiteral("<none>"));
+    }
+
+    QTemporaryDir config;
+    QByteArray savedConfig;
+    std::vector<Message> messages;
+};
+
+TEST_F(FileListTest, StartsWithTwoColumnsOfHalfTheWidthAndButtonsOff)
+{
+    ListDialog dialog(false);
+    const QTreeWidget *list = dialog.FileList();
+    EXPECT_EQ(list->columnCount(), 2);
+    EXPECT_EQ(list->headerItem()->text(0), QStringLiteral("PDF File"));
+    EXPECT_EQ(list->headerItem()->text(1), QStringLiteral("Page Count"));
+    EXPECT_EQ(list->columnWidth(0), list->width() / 2);
+    EXPECT_EQ(list->columnWidth(1), list->width() / 2);
+    EXPECT_EQ(list->selectionMode(), QAbstractItemView::ExtendedSelection);
+    EXPECT_EQ(Buttons(dialog), QStringLiteral("000"));
+}
+
+TEST_F(FileListTest, AddAppendsRowsWithPageCountsKeepingDuplicates)
+{
+    ListDialog dialog(false);
+    dialog.fake->pages = {{QStringLiteral("/d/a.pdf"), 3}, {QStringLiteral("/d/b.pdf"), 12}};
+    dialog.AddFilesToList({"/d/a.pdf", "/d/b.pdf", "/d/a.pdf", "/d/folder"});
+    EXPECT_EQ(Rows(dialog),
+              (QStringList{"/d/a.pdf|3", "/d/b.pdf|12", "/d/a.pdf|3", "/d/folder|0"}));
+    // Each file is opened, counted and closed, in that order.
+    EXPECT_EQ(dialog.fake->calls.mid(0, 3),
+              (QStringList{"Open /d/a.pdf [] [] 100", "Count", "Close"}));
+    EXPECT_EQ(dialog.fake->calls.size(), 12);
+    EXPECT_EQ(Buttons(dialog), QStringLiteral("011"));
+    EXPECT_TRUE(dialog.LastPreviewedPath().isEmpty());
+    EXPECT_EQ(dialog.GetRowCount(), 4);
+    EXPECT_EQ(dialog.GetRowPath(1), std::optional<std::string>("/d/b.pdf"));
+    EXPECT_EQ(dialog.GetRowPath(4), std::nullopt);
+    EXPECT_EQ(dialog.GetRowPath(-1), std::nullopt);
+}
+
+TEST_F(FileListTest, EmptyAddChangesNothing)
+{
+    ListDialog dialog(false);
+    dialog.AddFilesToList({});
+    EXPECT_EQ(dialog.GetRowCount(), 0);
+    EXPECT_EQ(Buttons(dialog), QStringLiteral("000"));
+    EXPECT_TRUE(dialog.fake->calls.isEmpty());
+}
+
+struct DialogCase {
+    const char *name;
+    std::optional<FileSelection> answer;
+    QStringList rows;
+    QString inputDir;
+};
+
+class AddDialogTest : public FileListTest, public ::testing::WithParamInterface<DialogCase> {};
+
+TEST_P(AddDialogTest, AddsWhatTheDialogAnswersAndRemembersTheFolder)
+{
+    WriteProfileString(kProfileSection, QStringLiteral("InputDir"), QStringLiteral("/start"));
+    ListDialog dialog(false);
+    OpenFileRequest request;
+    dialog.SetOpenFileDialog([&](const OpenFileRequest &asked) {
+        request = asked;
+        return GetParam().answer;
+    });
+    dialog.OnAdd();
+    EXPECT_EQ(request.owner, &dialog);
+    EXPECT_EQ(request.title, QStringLiteral("Quenlix"));
+    EXPECT_EQ(request.filters, (QStringList{"PDF File(*.pdf)", "ALL File(*.*)"}));
+    EXPECT_EQ(request.initialDir, QStringLiteral("/start"));
+    EXPECT_EQ(request.defaultSuffix, QStringLiteral("PDF"));
+    EXPECT_EQ(Rows(dialog), GetParam().rows);
+    EXPECT_EQ(InputDir(), GetParam().inputDir);
+    EXPECT_EQ(Buttons(dialog),
+              GetParam().rows.isEmpty() ? QStringLiteral("000") : QStringLiteral("011"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, AddDialogTest,
+    ::testing::Values(DialogCase{"Cancelled", std::nullopt, {}, "/start"},
+                      DialogCase{
+                          "OneFile", FileSelection{"/docs/a.pdf", {}}, {"/docs/a.pdf|0"}, "/docs/"},
+                      DialogCase{"OneFileInRoot", FileSelection{"/a.pdf", {}}, {"/a.pdf|0"}, "/"},
+                      DialogCase{"TwoFiles",
+                                 FileSelection{"/docs", {"b.pdf", "a.pdf"}},
+                                 {"/docs/b.pdf|0", "/docs/a.pdf|0"},
+                                 "/docs"},
+                      DialogCase{"TwoFilesInRoot",
+                                 FileSelection{"/", {"a.pdf", "b.pdf"}},
+                                 {"/a.pdf|0", "/b.pdf|0"},
+                                 "/"}),
+    [](const ::testing::TestParamInfo<DialogCase> &info) { return std::string(info.param.name); });
+
+TEST_F(FileListTest, RowClickPreviewsOnceAndSetsRemove)
+{
+    ListDialog dialog(false);
+    dialog.AddFilesToList({"/d/a.pdf", "/d/b.pdf"});
+    FakeViewer &viewer = *dialog.fake;
+
+    // A click below the rows: no viewer call, Remove stays as it was.
+    viewer.calls.clear();
+    dialog.OnClickFileList(-1);
+    EXPECT_TRUE(viewer.calls.isEmpty());
+    EXPECT_EQ(Buttons(dialog), QStringLiteral("011"));
+
+    Select(dialog, {1});
+    dialog.OnClickFileList(1);
+    EXPECT_EQ(viewer.calls,
+              (QStringList{"Close", "Open /d/b.pdf [] [] 100", "Preview 1", "Display 3"}));
+    EXPECT_EQ(dialog.LastPreviewedPath(), QStringLiteral("/d/b.pdf"));
+    EXPECT_EQ(Buttons(dialog), QStringLiteral("111"));
+
+    // The same path again makes no call, even after an add that ended with Close.
+    dialog.AddFilesToList({"/d/c.pdf"});
+    viewer.calls.clear();
+    Select(dialog, {});
+    dialog.OnClickFileList(1);
+    EXPECT_TRUE(viewer.calls.isEmpty());
+    EXPECT_EQ(Buttons(dialog), QStringLiteral("111"));
+
+    // Another file with nothing selected loads it and disables Remove.
+    dialog.OnClickFileList(0);
+    EXPECT_EQ(viewer.calls.size(), 4);
+    EXPECT_EQ(Buttons(dialog), QStringLiteral("011"));
+    EXPECT_EQ(dialog.LastPreviewedPath(), QStringLiteral("/d/a.pdf"));
+
+    // Removed and added again, the previewed path still makes no call.
+    Select(dialog, {0});
+    dialog.OnRemove();
+    dialog.AddFilesToList({"/d/a.pdf"});
+    viewer.calls.clear();
+    dialog.OnClickFileList(dialog.GetRowCount() - 1);
+    EXPECT_TRUE(viewer.calls.isEmpty());
+}
+
+TEST_F(FileListTest, RealClickOnARowSelectsThenPreviews)
+{
+    ListDialog dialog(false);
+    QObject::connect(dialog.FileList(), &QTreeWidget::clicked, &dialog,
+                     [&](const QModelIndex &index) { dialog.OnClickFileList(index.row()); });
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    dialog.AddFilesToList({"/d/a.pdf", "/d/b.pdf"});
+    QTreeWidget *list = dialog.FileList();
+    // Clicking the page-count cell names the row as well.
+    const QRect cell = list->visualRect(list->model()->index(1, 1));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
+    EXPECT_EQ(dialog.LastPreviewedPath(), QStringLiteral("/d/b.pdf"));
+    EXPECT_EQ(Buttons(dialog), QStringLiteral("111"));
+
+    // Empty space below the rows clears the selection but changes nothing else.
+    dialog.fake->calls.clear();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier,
+                      QPoint(5, list->viewport()->height() - 3));
+    EXPECT_TRUE(dialog.fake->calls.isEmpty());
+    EXPECT_EQ(Buttons(dialog), QStringLiteral("111"));
+}
+
+TEST_F(FileListTest, RemoveFollowsTheEnablingTable)
+{
+    ListDialog dialog(false);
+    dialog.AddFilesToList({"/d/a.pdf", "/d/b.pdf", "/d/c.pdf", "/d/d.pdf"});
+    Select(dialog, {1});
+    dialog.OnClickFileList(1);
+    ASSERT_EQ(Buttons(dialog), QStringLiteral("111"));
+    dialog.fake->calls.clear();
+
+    // Nothing selected: nothing removed, Remove disabled.
+    Select(dialog, {});
+    dialog.OnRemove();
+    EXPECT_EQ(dialog.GetRowCount(), 4);
+    EXPECT_EQ(Buttons(dialog), QStringLiteral("011"));
+
+    // Some rows, not adjacent: the others keep their order; Remove all and Convert stay on.
+    Select(dialog, {0, 2});
+    dialog.OnRemove();
+    EXPECT_EQ(Rows(dialog), (QStringList{"/d/b.pdf|0", "/d/d.pdf|0"}));
+    EXPECT_EQ(Buttons(dialog), QStringLiteral("011"));
+
+    Select(dialog, {0, 1});
+    dialog.OnRemove();
+    EXPECT_EQ(dialog.GetRowCount(), 0);
+    EXPECT_EQ(Buttons(dialog), QStringLiteral("000"));
+    EXPECT_TRUE(dialog.fake->calls.isEmpty());
+    EXPECT_EQ(dialog.LastPreviewedPath(), QStringLiteral("/d/b.pdf"));
+}
+
+TEST_F(FileListTest, RemoveAllClearsAndDisablesWithoutTouchingTheViewer)
+{
+    ListDialog dialog(false);
+    dialog.AddFilesToList({"/d/a.pdf", "/d/b.pdf"});
+    Select(dialog, {0});
+    dialog.OnClickFileList(0);
+    dialog.fake->calls.clear();
+    dialog.OnRemoveAll();
+    EXPECT_EQ(dialog.GetRowCount(), 0);
+    EXPECT_EQ(Buttons(dialog), QStringLiteral("000"));
+    EXPECT_TRUE(dialog.fake->calls.isEmpty());
+    EXPECT_EQ(dialog.LastPreviewedPath(), QStringLiteral("/d/a.pdf"));
+}
+
+TEST_F(FileListTest, DropAddsLocalFilesInOrderWithoutChangingInputDir)
+{
+    WriteProfileString(kProfileSection, QStringLiteral("InputDir"), QStringLiteral("/kept"));
+    ListDialog dialog(false);
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QStringLiteral("/d/z.pdf")),
+                  QUrl(QStringLiteral("https://example.org/x.pdf")),
+                  QUrl::fromLocalFile(QStringLiteral("/d/a.pdf")),
+                  QUrl::fromLocalFile(QStringLiteral("/d/m.txt"))});
+    const QPoint at(10, 10);
+    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&dialog, &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&dialog, &drop);
+    EXPECT_TRUE(drop.isAccepted());
+    QTRY_COMPARE(dialog.GetRowCount(), 3);
+    EXPECT_EQ(Rows(dialog), (QStringList{"/d/z.pdf|0", "/d/a.pdf|0", "/d/m.txt|0"}));
+    EXPECT_EQ(InputDir(), QStringLiteral("/kept"));
+    EXPECT_EQ(Buttons(dialog), QStringLiteral("011"));
+
+    // A drag of web links only is refused.
+    QMimeData web;
+    web.setUrls({QUrl(QStringLiteral("https://example.org/x.pdf"))});
+    QDragEnterEvent refused(at, Qt::CopyAction, &web, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&dialog, &refused);
+    EXPECT_FALSE(refused.isAccepted());
+}
+
+TEST_F(FileListTest, ViewerFailureIsReportedAndEndsTheAdd)
+{
+    ListDialog dialog(false);
+    dialog.fake->pages = {{QStringLiteral("/d/a.pdf"), 2}};
+    dialog.fake->failOn = QStringLiteral("Count");
+    dialog.fake->failure = QStringLiteral("The viewer broke.");
+    dialog.SetOpenFileDialog([](const OpenFileRequest &) {
+        return std::optional<FileSelection>(FileSelection{"/d", {"a.pdf", "b.pdf"}});
+    });
+    dialog.OnAdd();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, QStringLiteral("The viewer broke."));
+    EXPECT_EQ(messages[0].icon, QMessageBox::Critical);
+    // The row being counted keeps its path with no count; the second path is not added.
+    EXPECT_EQ(Rows(dialog), (QStringList{"/d/a.pdf|"}));
+    EXPECT_EQ(Buttons(dialog), QStringLiteral("000"));
+    EXPECT_EQ(InputDir(), QStringLiteral("/d"));
+}
+
+TEST_F(FileListTest, FailureWithoutDescriptionGetsTheGenericText)
+{
+    ListDialog dialog(false);
+    dialog.AddFilesToList({"/d/a.pdf"});
+    dialog.fake->failOn = QStringLiteral("Preview");
+    Select(dialog, {0});
+    dialog.OnClickFileList(0);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, QStringLiteral("Internal application error."));
+    EXPECT_EQ(messages[0].icon, QMessageBox::Critical);
+    // Remove and the previewed path stay as they were.
+    EXPECT_EQ(Buttons(dialog), QStringLiteral("011"));
+    EXPECT_TRUE(dialog.LastPreviewedPath().isEmpty());
+
+    // A failing drop is reported the same way.
+    dialog.fake->failOn = QStringLiteral("Open");
+    dialog.OnDropFiles({"/d/b.pdf"});
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[1].text, QStringLiteral("Internal application error."));
+}
+
+TEST_F(FileListTest, HeaderDragLeavesThePathInColumnZero)
+{
+    ListDialog dialog(false);
+    dialog.fake->pages = {{QStringLiteral("/d/a.pdf"), 7}};
+    dialog.AddFilesToList({"/d/a.pdf"});
+    QHeaderView *header = dialog.FileList()->header();
+    ASSERT_TRUE(header->sectionsMovable());
+    header->moveSection(1, 0);
+    EXPECT_EQ(header->logicalIndex(0), 1);
+    EXPECT_EQ(dialog.GetRowPath(0), std::optional<std::string>("/d/a.pdf"));
+    EXPECT_EQ(Rows(dialog), (QStringList{"/d/a.pdf|7"}));
+}
+
+// The batch run as the main window hosts it, reduced to the file list.
+class ListHost : public BatchHost {
+public:
+    explicit ListHost(ListDialog &dialog) : dialog(dialog) {}
+    bool ReadSettings() override { return true; }
+    void EnableConvert(bool) override {}
+    void BeginWaitCursor() override {}
+    void EndWaitCursor() override {}
+    int32_t GetRowCount() override { return dialog.GetRowCount(); }
+    std::optional<std::string> GetRowPath(int32_t row) override { return dialog.GetRowPath(row); }
+    std::string GetDestinationText() override { return {}; }
+    std::string GetFileTypeText() override { return "PNG"; }
+    void SetStatusText(const std::string &text) override { status = text; }
+    void SetProgressPos(int32_t) override {}
+    void DispatchPendingMessages() override { QApplication::processEvents(); }
+
+    ListDialog &dialog;
+    std::string status;
+};
+
+TEST_F(FileListTest, RowsRemovedDuringARunEndItAtTheFirstMissingRow)
+{
+    ListDialog dialog(false);
+    dialog.AddFilesToList({"/d/a.pdf", "/d/b.pdf", "/d/c.pdf", "/d/d.pdf"});
+    ListHost host(dialog);
+    std::vector<std::string> inputs;
+    const ProcessRunner runner = [&](const EngineCommand *command, const std::function<void()> &) {
+        inputs.push_back(command->arguments.at(2));
+        if (inputs.size() == 1) {
+            // While the first engine runs the user removes the last two rows.
+            Select(dialog, {2, 3});
+            dialog.OnRemove();
+        }
+        return 0;
+    };
+    RunBatch(host, ConversionSettings(), "/opt/pagemint/pagemint", runner);
+    EXPECT_EQ(inputs, (std::vector<std::string>{"/d/a.pdf", "/d/b.pdf"}));
+    EXPECT_EQ(host.status, "Done.");
+}
+
+TEST_F(FileListTest, RealViewerCountsPagesOfRealFiles)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(WriteTestPdf(dir.filePath(QStringLiteral("three.pdf")), 3));
+    ASSERT_TRUE(WriteTestPdf(dir.filePath(QStringLiteral("one.pdf")), 1));
+    ASSERT_TRUE(WriteBytes(dir.filePath(QStringLiteral("notes.txt")), "text"));
+    ListDialog dialog(true);
+    const auto path = [&](const char *name) {
+        return QFile::encodeName(dir.filePath(QString::fromUtf8(name))).toStdString();
+    };
+    dialog.AddFilesToList(
+        {path("three.pdf"), path("one.pdf"), path("notes.txt"), dir.path().toStdString()});
+    const QTreeWidget *list = dialog.FileList();
+    ASSERT_EQ(list->topLevelItemCount(), 4);
+    EXPECT_EQ(list->topLevelItem(0)->text(1), QStringLiteral("3"));
+    EXPECT_EQ(list->topLevelItem(1)->text(1), QStringLiteral("1"));
+    EXPECT_EQ(list->topLevelItem(2)->text(1), QStringLiteral("0"));
+    EXPECT_EQ(list->topLevelItem(3)->text(1), QStringLiteral("0"));
+    EXPECT_FALSE(list->topLevelItem(0)->icon(0).isNull());
+    EXPECT_TRUE(messages.empty());
+
+    // A click shows the file in the viewer.
+    Select(dialog, {0});
+    dialog.OnClickFileList(0);
+    auto *viewer = dialog.Item<DocViewerControl>(kViewer);
+    ASSERT_NE(viewer, nullptr);
+    EXPECT_EQ(viewer->GetPageCount(), 3);
+    EXPECT_EQ(viewer->navigationText(), QStringLiteral("Page 1 of 3"));
+}
+
+} // namespace
