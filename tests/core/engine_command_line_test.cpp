@@ -76,41 +76,12 @@ INSTANTIATE_TEST_SUITE_P(
         OutputRow{"PosixEmptyType", P, "/d/x.pdf", "", "", "/d/x."}),
     [](const testing::TestParamInfo<OutputRow> &info) { return info.param.name; });
 
-// Settings built per row from the defaults.
-struct SettingsChange {
-    int32_t compression = 32773;
-    uint32_t jpegQuality = 75;
-    uint32_t xResolution = 101;
-    uint32_t yResolution = 101;
-    int32_t multiPage = 0;
-    int32_t pageRange = 0;
-    uint32_t fromPage = 1;
-    uint32_t toPage = 1;
-    int32_t bitCountIndex = 0;
-    int32_t grayscale = 0;
-
-    ConversionSettings Apply() const
-    {
-        ConversionSettings s;
-        s.compression = compression;
-        s.jpegQuality = jpegQuality;
-        s.xResolution = xResolution;
-        s.yResolution = yResolution;
-        s.multiPage = multiPage;
-        s.pageRange = pageRange;
-        s.fromPage = fromPage;
-        s.toPage = toPage;
-        s.bitCountIndex = bitCountIndex;
-        s.grayscale = grayscale;
-        return s;
-    }
-};
-
-SettingsChange With(void (*change)(SettingsChange &))
+// The defaults with one row's changes applied.
+ConversionSettings With(void (*change)(ConversionSettings &))
 {
-    SettingsChange c;
-    change(c);
-    return c;
+    ConversionSettings s;
+    change(s);
+    return s;
 }
 
 struct CommandRow {
@@ -120,7 +91,7 @@ struct CommandRow {
     const char *input;
     const char *destination;
     const char *type;
-    SettingsChange settings;
+    ConversionSettings settings;
     const char *text;
     std::vector<std::string> arguments;
 };
@@ -129,7 +100,7 @@ TEST_P(BuildEngineCommandLineTest, TextAndArgumentsFromTheSameFragments)
 {
     const CommandRow &row = GetParam();
     const EngineCommand command = BuildEngineCommandLine(row.engine, row.input, row.destination,
-                                                         row.type, row.settings.Apply(), row.style);
+                                                         row.type, row.settings, row.style);
     EXPECT_EQ(command.text, row.text);
     EXPECT_EQ(command.arguments, row.arguments);
 }
@@ -157,7 +128,7 @@ INSTANTIATE_TEST_SUITE_P(
                    kWinInput,
                    "",
                    "JPG",
-                   With([](SettingsChange &c) {
+                   With([](ConversionSettings &c) {
                        c.xResolution = c.yResolution = 150;
                        c.pageRange = 1;
                        c.fromPage = 2;
@@ -175,7 +146,7 @@ INSTANTIATE_TEST_SUITE_P(
                    kWinInput,
                    "E:\\Images\\",
                    "TIF",
-                   With([](SettingsChange &c) {
+                   With([](ConversionSettings &c) {
                        c.xResolution = c.yResolution = 300;
                        c.bitCountIndex = 3;
                        c.grayscale = 1;
@@ -199,7 +170,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "/d/x.pdf",
                    "/o",
                    "PNG",
-                   With([](SettingsChange &c) {
+                   With([](ConversionSettings &c) {
                        c.multiPage = 1;
                        c.compression = 5;
                        c.jpegQuality = 10;
@@ -219,7 +190,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "/d/x.pdf",
                    "",
                    "TIF",
-                   With([](SettingsChange &c) {
+                   With([](ConversionSettings &c) {
                        c.compression = 2;
                        c.multiPage = 1;
                    }),
@@ -231,7 +202,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "/d/x.pdf",
                    "",
                    "TIF",
-                   With([](SettingsChange &c) { c.compression = 6; }),
+                   With([](ConversionSettings &c) { c.compression = 6; }),
                    "\"/opt/pm/rastool\" -i \"/d/x.pdf\" -o \"/d/x.tif\" -r \"101x101\" -b \"0\"",
                    {kEngine, "-i", "/d/x.pdf", "-o", "/d/x.tif", "-r", "101x101", "-b", "0"}},
         CommandRow{"TiffJpegCompressionWithoutQuality",
@@ -240,7 +211,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "/d/x.pdf",
                    "",
                    "TIF",
-                   With([](SettingsChange &c) { c.compression = 7; }),
+                   With([](ConversionSettings &c) { c.compression = 7; }),
                    "\"/opt/pm/rastool\" -i \"/d/x.pdf\" -o \"/d/x.tif\" -r \"101x101\" -b \"0\" "
                    "-c \"jpeg\"",
                    {kEngine, "-i", "/d/x.pdf", "-o", "/d/x.tif", "-r", "101x101", "-b", "0", "-c",
@@ -251,7 +222,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "/d/x.pdf",
                    "",
                    "TIF",
-                   With([](SettingsChange &c) { c.compression = 88888888; }),
+                   With([](ConversionSettings &c) { c.compression = 88888888; }),
                    "\"/opt/pm/rastool\" -i \"/d/x.pdf\" -o \"/d/x.tif\" -r \"101x101\" -b \"0\" "
                    "-c \"CLASSF\"",
                    {kEngine, "-i", "/d/x.pdf", "-o", "/d/x.tif", "-r", "101x101", "-b", "0", "-c",
@@ -262,7 +233,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "/d/x.pdf",
                    "",
                    "BMP",
-                   With([](SettingsChange &c) { c.bitCountIndex = 3; }),
+                   With([](ConversionSettings &c) { c.bitCountIndex = 3; }),
                    "\"/opt/pm/rastool\" -i \"/d/x.pdf\" -o \"/d/x.bmp\" -r \"101x101\" -b \"8\"",
                    {kEngine, "-i", "/d/x.pdf", "-o", "/d/x.bmp", "-r", "101x101", "-b", "8"}},
         CommandRow{"GreyIgnoredAt24Bits",
@@ -271,7 +242,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "/d/x.pdf",
                    "",
                    "BMP",
-                   With([](SettingsChange &c) {
+                   With([](ConversionSettings &c) {
                        c.bitCountIndex = 4;
                        c.grayscale = 1;
                    }),
@@ -283,7 +254,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "/d/x.pdf",
                    "",
                    "BMP",
-                   With([](SettingsChange &c) { c.bitCountIndex = -1; }),
+                   With([](ConversionSettings &c) { c.bitCountIndex = -1; }),
                    "\"/opt/pm/rastool\" -i \"/d/x.pdf\" -o \"/d/x.bmp\" -r \"101x101\" -b \"0\"",
                    {kEngine, "-i", "/d/x.pdf", "-o", "/d/x.bmp", "-r", "101x101", "-b", "0"}},
         CommandRow{"ReversedRangeAndDifferentResolutions",
@@ -292,7 +263,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "/d/x.pdf",
                    "",
                    "JPG",
-                   With([](SettingsChange &c) {
+                   With([](ConversionSettings &c) {
                        c.pageRange = 1;
                        c.fromPage = 7;
                        c.toPage = 3;
@@ -310,7 +281,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "/d/x.pdf",
                    "",
                    "PNG",
-                   With([](SettingsChange &c) {
+                   With([](ConversionSettings &c) {
                        c.pageRange = 1;
                        c.fromPage = 2147483648u;
                        c.toPage = 4294967295u;
@@ -336,7 +307,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "/d/x.pdf",
                    "",
                    "TIFF",
-                   With([](SettingsChange &c) { c.multiPage = 1; }),
+                   With([](ConversionSettings &c) { c.multiPage = 1; }),
                    "\"/opt/pm/rastool\" -i \"/d/x.pdf\" -o \"/d/x.tiff\" -r \"101x101\" -b \"0\"",
                    {kEngine, "-i", "/d/x.pdf", "-o", "/d/x.tiff", "-r", "101x101", "-b", "0"}}),
     [](const testing::TestParamInfo<CommandRow> &info) { return info.param.name; });
