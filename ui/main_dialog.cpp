@@ -10,6 +10,7 @@
 #include "platform/system_menu.h"
 #include "ui/main_dialog_template.h"
 #include "ui/string_table.h"
+#include "viewer/doc_viewer_control.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -80,25 +81,35 @@ QString HelpFilePath(const QString &executablePath, const QString &name)
 }
 
 MainDialog::MainDialog(QWidget *parent)
-    : TemplateDialog(MainDialogTemplate(), parent), appIcon(QStringLiteral(":/pagemint.png")),
-      frontEndPath(OwnExecutablePath()),
+    : TemplateDialog(MainDialogTemplate(), parent), FileListOperations(this),
+      appIcon(QStringLiteral(":/pagemint.png")), frontEndPath(OwnExecutablePath()),
       fileOpener([](const QString &path) { ShellOpen(path); })
 {
 }
 
-MainDialog::~MainDialog() = default;
+MainDialog::~MainDialog()
+{
+    DetachSystemImageLists();
+}
 
 QWidget *MainDialog::CreateCustomControl(const ControlTemplate &control)
 {
     if (control.id == MainControl::kProgress)
         return new GradientProgressCtrl(this);
+    if (control.id == MainControl::kViewer)
+        return new DocViewerControl(this);
     return nullptr;
 }
 
 void MainDialog::ConnectMessageTable()
 {
     OnClicked(MainControl::kExit, &MainDialog::OnExit);
+    OnClicked(MainControl::kAdd, &MainDialog::OnAdd);
+    connect(Item<QTreeWidget>(MainControl::kFileList), &QTreeWidget::clicked, this,
+            [this](const QModelIndex &index) { OnClickFileList(index.row()); });
     OnClicked(MainControl::kConvert, &MainDialog::OnConvert);
+    OnClicked(MainControl::kRemove, &MainDialog::OnRemove);
+    OnClicked(MainControl::kRemoveAll, &MainDialog::OnRemoveAll);
     OnClicked(MainControl::kAbout, &MainDialog::OpenAboutBox);
     OnClicked(MainControl::kPageRange, &MainDialog::OnPageRangeClicked);
     for (const CompressionButton &button : kCompressionButtons) {
@@ -134,8 +145,12 @@ bool MainDialog::OnInitDialog()
     // 3. Icons.
     setWindowIcon(appIcon);
 
-    // 4. Spin buttons.
+    // 4. The file list, then the spin buttons.
+    InitFileList();
     SetUpSpinButtons();
+
+    // 5. The file icons.
+    AttachSystemImageLists();
 
     // 6. Progress bar.
     progress->SetRange(0, 100);
@@ -148,6 +163,9 @@ bool MainDialog::OnInitDialog()
     OnPageRangeClicked();
     ShowCompression();
     EnableItem(MainControl::kGrayscale, settings.bitCountIndex == kBitCountIndexOf8);
+
+    // 11. Files dropped on the window.
+    DragAcceptFiles(true);
 
     // 12. Focus on the first tab stop, the file list.
     return true;
@@ -282,15 +300,12 @@ void MainDialog::EndWaitCursor()
 
 int32_t MainDialog::GetRowCount()
 {
-    return fileList->topLevelItemCount();
+    return FileListOperations::GetRowCount();
 }
 
 std::optional<std::string> MainDialog::GetRowPath(int32_t row)
 {
-    const QTreeWidgetItem *item = fileList->topLevelItem(row);
-    if (!item)
-        return std::nullopt;
-    return QFile::encodeName(item->text(0)).toStdString();
+    return FileListOperations::GetRowPath(row);
 }
 
 std::string MainDialog::GetDestinationText()

@@ -4,6 +4,7 @@
 #include "core/batch_host.h"
 #include "core/conversion_settings.h"
 #include "core/run_process.h"
+#include "files/file_list_operations.h"
 #include "platform/dialog_template.h"
 
 #include <QIcon>
@@ -26,7 +27,7 @@ QPoint MinimizedIconPosition(const QSize &client, const QSize &icon);
 QString HelpFilePath(const QString &executablePath, const QString &name);
 
 // The program's one window: the file list, the options and the batch run.
-class MainDialog : public TemplateDialog, public BatchHost {
+class MainDialog : public TemplateDialog, public FileListOperations, public BatchHost {
     Q_OBJECT
 public:
     explicit MainDialog(QWidget *parent = nullptr);
