@@ -23,6 +23,8 @@ INSTANTIATE_TEST_SUITE_P(BmpOtherReader, WriterRoundTripTest,
 // A 1-bit page of INT_MAX x 40 pixels needs 10 GB, beyond the 32-bit file size field.
 INSTANTIATE_TEST_SUITE_P(Bmp, WriterContractTest,
                          ::testing::Values(WriterCase{"BMP", MakeBmpWriter, 1, 0, INT_MAX, 40}));
+INSTANTIATE_TEST_SUITE_P(Bmp, PaletteIndexTest,
+                         ::testing::Values(WriterCase{"BMP", MakeBmpWriter, 1, 0, INT_MAX, 40}));
 
 TEST(BmpWriter, RecordsEachAxisResolution)
 {

@@ -23,6 +23,8 @@ INSTANTIATE_TEST_SUITE_P(Emf, WriterRoundTripTest, ::testing::ValuesIn(EmfCases(
 
 INSTANTIATE_TEST_SUITE_P(Emf, WriterContractTest,
                          ::testing::Values(WriterCase{"EMF", MakeEmfWriter, 1, 0, INT_MAX, 40}));
+INSTANTIATE_TEST_SUITE_P(Emf, PaletteIndexTest,
+                         ::testing::Values(WriterCase{"EMF", MakeEmfWriter, 1, 0, INT_MAX, 40}));
 
 // 17 x 13 pixels at 204 x 98 dpi are 0.0833 x 0.1327 inches: at 204 dpi that is 17 x 27 pixels.
 TEST(EmfWriter, PictureHasThePagesPhysicalSizeOnEachAxis)

@@ -27,6 +27,8 @@ INSTANTIATE_TEST_SUITE_P(
 // Coordinates are 16-bit: the last column of a 65537-pixel row cannot be addressed.
 INSTANTIATE_TEST_SUITE_P(Pcx, WriterContractTest,
                          ::testing::Values(WriterCase{"PCX", MakePcxWriter, 1, 0, 65537, 1}));
+INSTANTIATE_TEST_SUITE_P(Pcx, PaletteIndexTest,
+                         ::testing::Values(WriterCase{"PCX", MakePcxWriter, 1, 0, 65537, 1}));
 
 TEST(PcxWriter, RecordsEachAxisResolution)
 {

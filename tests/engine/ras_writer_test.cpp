@@ -25,6 +25,8 @@ INSTANTIATE_TEST_SUITE_P(RasGrey, WriterRoundTripTest,
 // The 32-bit length of the pixel data cannot hold INT_MAX x 40 pixels even at 1 bit.
 INSTANTIATE_TEST_SUITE_P(Ras, WriterContractTest,
                          ::testing::Values(WriterCase{"RAS", MakeRasWriter, 1, 4, INT_MAX, 40}));
+INSTANTIATE_TEST_SUITE_P(Ras, PaletteIndexTest,
+                         ::testing::Values(WriterCase{"RAS", MakeRasWriter, 1, 4, INT_MAX, 40}));
 
 // The file carries no map at 1 bit, so whatever the palette, dark entries must become set bits
 // (black) and light ones clear bits (white).

@@ -21,6 +21,8 @@ INSTANTIATE_TEST_SUITE_P(Wmf, WriterRoundTripTest, ::testing::ValuesIn(WmfCases(
 // Source sizes in the bitmap record are 16-bit.
 INSTANTIATE_TEST_SUITE_P(Wmf, WriterContractTest,
                          ::testing::Values(WriterCase{"WMF", MakeWmfWriter, 1, 0, 32768, 1}));
+INSTANTIATE_TEST_SUITE_P(Wmf, PaletteIndexTest,
+                         ::testing::Values(WriterCase{"WMF", MakeWmfWriter, 1, 0, 32768, 1}));
 
 struct SizeCase {
     int width, height;

@@ -91,6 +91,9 @@ struct WriterCase {
 };
 std::ostream &operator<<(std::ostream &out, const WriterCase &c);
 class WriterContractTest : public ::testing::TestWithParam<WriterCase> {};
+// For formats holding 1 or 4 bits: an index too large for the depth must not spill into the
+// neighbouring pixels' bits.
+class PaletteIndexTest : public ::testing::TestWithParam<WriterCase> {};
 
 // Every combination of the given depths and widths, read by `reader`.
 std::vector<RoundTripCase> Cases(const char *format, WriterFactory make,
