@@ -2,6 +2,7 @@
 #include "engine/writers/dib_layout.h"
 #include "engine/writers/single_page_writer.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <optional>
@@ -21,9 +22,10 @@ constexpr uint32_t kSrcCopy = 0x00CC0020;
 // one pixel of the page and the picture keeps the page's physical size.
 constexpr int32_t kDeviceMillimetres = 254;
 
+// At least one hundredth, so that the inclusive frame never ends before it starts.
 int32_t Hundredths(int pixels, double dpi)
 {
-    return static_cast<int32_t>(std::lround(pixels * 2540.0 / dpi));
+    return static_cast<int32_t>(std::max(1L, std::lround(pixels * 2540.0 / dpi)));
 }
 
 // An enhanced metafile holding the page as one device-independent bitmap drawn at the
