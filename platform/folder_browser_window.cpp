@@ -86,7 +86,7 @@ void FolderBrowserWindow::SelectFolder(const QString &path)
     if (!index.isValid())
         return;
     tree->setCurrentIndex(index);
-    tree->scrollTo(index);
+    tree->scrollTo(index, QAbstractItemView::PositionAtCenter);
 }
 
 void FolderBrowserWindow::SetStatusText(const QString &text)
