@@ -24,13 +24,23 @@
 namespace {
 
 // A radio button that a click always checks: the buttons of a template each start their own
-// group, so nothing clears the others and a checked button is not toggled off.
+// group, so nothing clears the others and a checked button is not toggled off. As every
+// button of a template, it takes a click anywhere on its rectangle.
 class AutoRadioButton : public QRadioButton {
 public:
     using QRadioButton::QRadioButton;
 
 protected:
     void nextCheckState() override { setChecked(true); }
+    bool hitButton(const QPoint &pos) const override { return rect().contains(pos); }
+};
+
+class CheckBox : public QCheckBox {
+public:
+    using QCheckBox::QCheckBox;
+
+protected:
+    bool hitButton(const QPoint &pos) const override { return rect().contains(pos); }
 };
 
 // A group box drawn the classic way: an etched frame whose top line runs through the middle
@@ -274,7 +284,7 @@ QWidget *TemplateDialog::BuildControl(const ControlTemplate &control)
             break;
         }
         case ControlKind::CheckBox:
-            widget = new QCheckBox(text, this);
+            widget = new CheckBox(text, this);
             break;
         case ControlKind::RadioButton: {
             auto *radio = new AutoRadioButton(text, this);
