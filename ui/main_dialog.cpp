@@ -8,6 +8,8 @@
 #include "platform/shell_open.h"
 #include "platform/spin_button.h"
 #include "platform/system_menu.h"
+#include "ui/about_dialog.h"
+#include "ui/folder_picker.h"
 #include "ui/main_dialog_template.h"
 #include "ui/string_table.h"
 #include "viewer/doc_viewer_control.h"
@@ -108,6 +110,7 @@ void MainDialog::ConnectMessageTable()
     connect(Item<QTreeWidget>(MainControl::kFileList), &QTreeWidget::clicked, this,
             [this](const QModelIndex &index) { OnClickFileList(index.row()); });
     OnClicked(MainControl::kConvert, &MainDialog::OnConvert);
+    OnClicked(MainControl::kBrowse, &MainDialog::OnBrowse);
     OnClicked(MainControl::kRemove, &MainDialog::OnRemove);
     OnClicked(MainControl::kRemoveAll, &MainDialog::OnRemoveAll);
     OnClicked(MainControl::kAbout, &MainDialog::OpenAboutBox);
@@ -218,9 +221,13 @@ void MainDialog::OnExit()
 
 void MainDialog::OpenAboutBox()
 {
-    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Pagemint"),
-                    QStringLiteral("Pagemint v2.1"), QMessageBox::Ok, this);
-    box.exec();
+    AboutDialog box(this);
+    box.DoModal();
+}
+
+void MainDialog::OnBrowse()
+{
+    BrowseForDestination(this, Item<QLineEdit>(MainControl::kDestination));
 }
 
 void MainDialog::WinHelp(uint32_t, uint32_t)

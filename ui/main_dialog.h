@@ -39,6 +39,7 @@ public:
     void OnSysCommand(uint32_t id, intptr_t param) override;
     void OnExit();
     void OpenAboutBox();
+    void OnBrowse();
     void WinHelp(uint32_t context, uint32_t command);
     void OpenHelpFile(const QString &name);
 

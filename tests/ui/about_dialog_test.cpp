@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 #include "platform/message_box.h"
 #include "ui/about_dialog.h"
+#include "ui/main_dialog.h"
+#include "ui/main_dialog_template.h"
 
 #include <QApplication>
 #include <QFontMetrics>
@@ -146,6 +148,21 @@ TEST(AboutDialogTest, OkAndEscapeEndTheBox)
     AboutDialog other;
     WhenAboutShown([](AboutDialog *shown) { QTest::keyClick(shown, Qt::Key_Escape); });
     EXPECT_EQ(other.DoModal(), IDCANCEL);
+}
+
+TEST(AboutDialogTest, AboutButtonOfTheMainWindowOpensTheBox)
+{
+    MainDialog window;
+    window.Create();
+    bool opened = false;
+    WhenAboutShown([&](AboutDialog *shown) {
+        opened = true;
+        EXPECT_EQ(shown->parentWidget(), &window);
+        shown->Item<QPushButton>(IDOK)->click();
+    });
+    window.Item<QPushButton>(MainControl::kAbout)->click();
+    EXPECT_TRUE(opened);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }
 
 } // namespace

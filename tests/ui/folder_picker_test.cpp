@@ -2,6 +2,8 @@
 #include "platform/folder_browser_window.h"
 #include "platform/profile_file.h"
 #include "ui/folder_picker.h"
+#include "ui/main_dialog.h"
+#include "ui/main_dialog_template.h"
 #include "ui/string_table.h"
 
 #include <QApplication>
@@ -136,6 +138,30 @@ TEST_F(FolderPickerTest, FolderVanishingWhileOpenEmptiesTheStatusAndCannotBeConf
     BrowseForDestination(&owner, &destination);
     EXPECT_EQ(destination.text(), "");
     EXPECT_EQ(InitialDir(), Folder("other"));
+}
+
+TEST_F(FolderPickerTest, BrowseButtonFillsTheFieldAndANewRunStartsEmpty)
+{
+    WriteProfileString(kProfileSection, "InitialDir", Folder("out"));
+    {
+        MainDialog window;
+        window.Create();
+        auto *field = window.Item<QLineEdit>(MainControl::kDestination);
+        ASSERT_NE(field, nullptr);
+        EXPECT_EQ(field->text(), "");
+        WhenBrowserShown([&](FolderBrowserWindow *browser) {
+            EXPECT_EQ(browser->parentWidget(), &window);
+            EXPECT_EQ(browser->SelectedPath(), Folder("out"));
+            browser->SelectFolder(Folder("out/one"));
+            Confirm(browser);
+        });
+        window.Item<QPushButton>(MainControl::kBrowse)->click();
+        EXPECT_EQ(field->text(), Folder("out/one"));
+    }
+    EXPECT_EQ(InitialDir(), Folder("out/one"));
+    MainDialog secondRun;
+    secondRun.Create();
+    EXPECT_EQ(secondRun.Item<QLineEdit>(MainControl::kDestination)->text(), "");
 }
 
 // Records the notifications in the order the browser sends them.
