@@ -1,9 +1,6 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
-#include "files/file_list_operations.h"
 #include "files/file_selection.h"
 
-#include <QMimeData>
-#include <QUrl>
 #include <gtest/gtest.h>
 
 namespace {
@@ -37,11 +34,6 @@ INSTANTIATE_TEST_SUITE_P(
                       "C:\\Docs\\"},
         SelectionCase{
             "WindowsOneInRoot", PathStyle::Windows, {"C:\\a.pdf", {}}, {"C:\\a.pdf"}, "C:\\"},
-        SelectionCase{"WindowsOneForwardSlashes",
-                      PathStyle::Windows,
-                      {"C:/Docs/a.pdf", {}},
-                      {"C:/Docs/a.pdf"},
-                      "C:/Docs/"},
         SelectionCase{
             "PosixOne", PathStyle::Posix, {"/home/u/a.pdf", {}}, {"/home/u/a.pdf"}, "/home/u/"},
         SelectionCase{"PosixOneInRoot", PathStyle::Posix, {"/a.pdf", {}}, {"/a.pdf"}, "/"},
@@ -99,23 +91,6 @@ TEST(SelectionFromPathsTest, ShapesDialogPathsAsThePlatformAnswers)
     const FileSelection drive = SelectionFromPaths({"C:\\a.pdf", "C:\\b"}, PathStyle::Windows);
     EXPECT_EQ(drive.first, "C:\\");
     EXPECT_EQ(drive.names, (std::vector<std::string>{"a.pdf", "b"}));
-}
-
-TEST(DroppedPathsTest, KeepsLocalFilesInOrderAndLeavesOutOthers)
-{
-    QMimeData data;
-    data.setUrls({QUrl::fromLocalFile(QStringLiteral("/tmp/z.pdf")),
-                  QUrl(QStringLiteral("https://example.org/a.pdf")),
-                  QUrl::fromLocalFile(QStringLiteral("/tmp/dir")),
-                  QUrl::fromLocalFile(QStringLiteral("/tmp/ä b.pdf")),
-                  QUrl(QStringLiteral("sftp://host/c.pdf")),
-                  QUrl::fromLocalFile(QStringLiteral("/tmp/z.pdf"))});
-    EXPECT_EQ(DroppedPaths(data),
-              (PathList{"/tmp/z.pdf", "/tmp/dir", "/tmp/\xC3\xA4 b.pdf", "/tmp/z.pdf"}));
-
-    QMimeData text;
-    text.setText(QStringLiteral("/tmp/a.pdf"));
-    EXPECT_TRUE(DroppedPaths(text).empty());
 }
 
 } // namespace

@@ -180,9 +180,8 @@ TEST_P(BadCallTest, RaisesWithDescription)
 INSTANTIATE_TEST_SUITE_P(
     Calls, BadCallTest,
     ::testing::Values(
-        BadCall{"UnknownId", 5, {}}, BadCall{"IdZero", 0, {}},
+        BadCall{"UnknownId", 5, {}},
         BadCall{"CloseWithArgument", DocViewerControl::kCloseDocument, {1}},
-        BadCall{"CountWithArgument", DocViewerControl::kGetPageCount, {1}},
         BadCall{"PreviewWithoutArgument", DocViewerControl::kApplyPreviewSetting, {}},
         BadCall{
             "PreviewNotANumber", DocViewerControl::kApplyPreviewSetting, {QStringList{"a", "b"}}},
@@ -298,6 +297,24 @@ TEST_F(DocViewerTest, LongDocumentRendersOnlyThePagesInView)
 
     QTest::keyClick(view, Qt::Key_Home);
     EXPECT_EQ(viewer.navigationText(), QStringLiteral("Page 1 of 500"));
+}
+
+TEST_F(DocViewerTest, PageTooLargeToKeepIsRenderedInBands)
+{
+    // Letter at 800 percent is far beyond what is rendered whole and kept.
+    ASSERT_TRUE(Open(Pdf(QStringLiteral("big.pdf"), 1), 800).toBool());
+    Show();
+    PageView *view = viewer.pageView();
+    const QRect page = view->PageRect(0);
+    ASSERT_GT(qint64(page.width()) * page.height(), 16LL * 1024 * 1024);
+    EXPECT_LT(qGray(ViewportPixel(viewer, QPoint(50, 50))), 40);
+
+    const int before = view->renderCount();
+    QTest::keyClick(view, Qt::Key_End);
+    const int bottom = view->viewport()->height() - 30;
+    EXPECT_GT(qGray(ViewportPixel(viewer, QPoint(50, bottom))), 215);
+    // Only the rows in view were rendered, once more for the new position.
+    EXPECT_GT(view->renderCount(), before);
 }
 
 TEST_F(DocViewerTest, WheelAndKeysMoveThroughThePages)
