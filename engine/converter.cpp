@@ -159,6 +159,20 @@ private:
     std::atomic<bool> failed_{false};
 };
 
+// Inside a catch block: the exception in flight, a writer's failure turned into the output
+// status with the file's name.
+std::exception_ptr NamingTheFile(const std::string &path)
+{
+    try {
+        throw;
+    } catch (const WriteError &e) {
+        return std::make_exception_ptr(
+            Failure(ExitStatus::OutputUnwritable, "cannot write " + path + ": " + e.what()));
+    } catch (...) {
+        return std::current_exception();
+    }
+}
+
 std::vector<std::unique_ptr<render::Document>> OpenWorkers(std::unique_ptr<render::Document> first,
                                                            const std::string &path, unsigned count)
 {
@@ -196,9 +210,10 @@ void WriteFilePerPage(const Job &job, std::vector<std::unique_ptr<render::Docume
 
     RunThreads(docs, [&](render::Document &doc) {
         for (size_t i = next++; i < job.pages.size() && !error.Failed(); i = next++) {
+            const PagePlan &plan = job.pages[i];
+            const std::string path = PageFileName(job.options.output, plan.index + 1, lastPage);
             try {
-                const PagePlan &plan = job.pages[i];
-                OutputFile file(PageFileName(job.options.output, plan.index + 1, lastPage));
+                OutputFile file(path);
                 auto writer = job.type.factory(file.Stream(), job.writerOptions);
                 PageReducer reducer(job.depth, job.faxThreshold, plan.format, *writer);
                 const int bandRows = BandRows(plan);
@@ -219,7 +234,7 @@ void WriteFilePerPage(const Job &job, std::vector<std::unique_ptr<render::Docume
                 ++nextCommit;
                 turn.notify_all();
             } catch (...) {
-                error.Set(std::current_exception());
+                error.Set(NamingTheFile(path));
                 std::lock_guard<std::mutex> lock(mutex);
                 turn.notify_all();
                 return;
@@ -309,7 +324,7 @@ void WriteOneFile(const Job &job, std::vector<std::unique_ptr<render::Document>>
                 try {
                     deliver(written, pixels);
                 } catch (...) {
-                    error.Set(std::current_exception());
+                    error.Set(NamingTheFile(path));
                 }
                 lock.lock();
                 ++written;
@@ -319,7 +334,11 @@ void WriteOneFile(const Job &job, std::vector<std::unique_ptr<render::Document>>
         }
     });
     error.Rethrow();
-    writer->Finish();
+    try {
+        writer->Finish();
+    } catch (...) {
+        std::rethrow_exception(NamingTheFile(path));
+    }
     file.Commit();
 }
 
