@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -116,6 +117,26 @@ INSTANTIATE_TEST_SUITE_P(
         }
         return n;
     });
+
+TEST_F(RastoolRunTest, DiskFullLeavesNothingAndKeepsTheOldFile)
+{
+    const std::string small = dir / "small";
+    ::mkdir(small.c_str(), 0755);
+    if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=64k") != 0) {
+        GTEST_SKIP() << "a small file system can be mounted only with privileges";
+    }
+    testpdf::WriteFile(small + "/full.tif", "old");
+    for (const char *name : {"full.tif", "full.bmp"}) {
+        const auto run = Run({"-i", dir / "three.pdf", "-o", small + "/" + name, "-c", "none", "-r",
+                              "300x300", "-f", "1", "-l", "1"});
+        EXPECT_EQ(run.status, 5) << run.err;
+        EXPECT_EQ(engine_test::CountLines(run.err), 1) << run.err;
+        EXPECT_NE(run.err.find(small + "/" + name), std::string::npos) << run.err;
+    }
+    EXPECT_EQ(FilesIn(small), std::set<std::string>{"full.tif"});
+    EXPECT_EQ(ReadAll(small + "/full.tif"), "old");
+    ::umount(small.c_str());
+}
 
 TEST_F(RastoolRunTest, SeveralPagesGoToNumberedFilesOnePageToThePathItself)
 {
