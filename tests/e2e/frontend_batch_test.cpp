@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
@@ -131,6 +132,22 @@ TEST_F(FrontendBatchTest, WithoutAnEngineEveryRowFailsAndTheRunStillEnds)
     dialog.Item<QAbstractButton>(kConvert)->click();
     EXPECT_EQ(dialog.Item<QLabel>(kStatus)->text(), "Done. 2 of 2 files could not be converted.");
     EXPECT_TRUE(RecordedCalls().empty());
+}
+
+TEST_F(FrontendBatchTest, TheCopiedFrontEndStartsAndStaysInItsWindowUntilEnded)
+{
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    environment.insert("XDG_CONFIG_HOME", work.filePath("config"));
+    process.setProcessEnvironment(environment);
+    process.start(frontEnd, {});
+    ASSERT_TRUE(process.waitForStarted());
+    // A front-end that fails during start-up ends on its own; a running one waits in its
+    // modal window for the user.
+    EXPECT_FALSE(process.waitForFinished(1500)) << process.readAllStandardError().toStdString();
+    process.terminate();
+    EXPECT_TRUE(process.waitForFinished(10000));
 }
 
 } // namespace

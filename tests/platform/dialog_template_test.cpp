@@ -3,7 +3,9 @@
 #include "platform/spin_button.h"
 #include "platform/system_menu.h"
 
+#include <QApplication>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
@@ -131,6 +133,35 @@ TEST_F(DialogTemplateTest, WindowMenuHoldsMinimizeCloseAndAppendedItemsAndRoutes
     menu->Trigger(SysCommand::Close);
     EXPECT_EQ(dialog.cancelCalls, 1);
     EXPECT_FALSE(dialog.isVisible());
+}
+
+TEST_F(DialogTemplateTest, RightClickOnTheFreeAreaOpensTheWindowMenuButNotOnAControl)
+{
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    QMenu *menu = dialog.GetSystemMenu()->Menu();
+    auto rightClick = [&](const QPoint &at) {
+        QContextMenuEvent event(QContextMenuEvent::Mouse, at, dialog.mapToGlobal(at));
+        QApplication::sendEvent(&dialog, &event);
+    };
+    rightClick(dialog.GetDlgItem(14)->geometry().center());
+    EXPECT_FALSE(menu->isVisible());
+    rightClick(QPoint(dialog.width() - 3, dialog.height() - 3));
+    EXPECT_TRUE(menu->isVisible());
+    menu->hide();
+    // Inside a group box, away from the controls in it.
+    rightClick(dialog.MapDialogRect(QRect(95, 70, 1, 1)).topLeft());
+    EXPECT_TRUE(menu->isVisible());
+    menu->hide();
+}
+
+TEST_F(DialogTemplateTest, AltSpaceOpensTheWindowMenu)
+{
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+    QTest::keyClick(dialog.GetDlgItem(10), Qt::Key_Space, Qt::AltModifier);
+    EXPECT_TRUE(dialog.GetSystemMenu()->Menu()->isVisible());
+    dialog.GetSystemMenu()->Menu()->hide();
 }
 
 TEST(DialogTemplateWithoutSystemMenu, HasNoWindowMenu)
