@@ -1,0 +1,106 @@
+// SPDX-License-Identifier: AGPL-3.0-or-later
+// Broken and hostile PDF documents for the hardening tests, made from the small documents of
+// the tests' PDF maker or written object by object.
+#pragma once
+
+#include "render/test_pdf.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace hardening {
+
+// A document of numbered objects ("1 0 obj" .. "N 0 obj" in order) with a correct
+// cross-reference table; object 1 is the catalog.
+inline std::string RawPdf(const std::vector<std::string> &objects)
+{
+    std::string out = "%PDF-1.5\n%\xE2\xE3\xCF\xD3\n";
+    std::vector<size_t> offsets;
+    for (const std::string &body : objects) {
+        offsets.push_back(out.size());
+        out += std::to_string(offsets.size()) + " 0 obj\n" + body + "\nendobj\n";
+    }
+    const size_t xref = out.size();
+    out += "xref\n0 " + std::to_string(offsets.size() + 1) + "\n0000000000 65535 f \n";
+    for (size_t offset : offsets) {
+        char line[24];
+        std::snprintf(line, sizeof line, "%010zu 00000 n \n", offset);
+        out += line;
+    }
+    out += "trailer\n<< /Size " + std::to_string(offsets.size() + 1) +
+           " /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
+    return out;
+}
+
+inline std::string Stream(const std::string &dict, const std::string &data)
+{
+    return "<< " + dict + " /Length " + std::to_string(data.size()) + " >>\nstream\n" + data +
+           "\nendstream";
+}
+
+// A one-page document whose page draws `content` with `resources`; objects from 4 on are the
+// caller's `extra` objects.
+inline std::string OnePage(const std::string &mediaBox, const std::string &content,
+                           const std::string &resources = "<< >>",
+                           const std::vector<std::string> &extra = {})
+{
+    std::vector<std::string> objects = {
+        "<< /Type /Catalog /Pages 2 0 R >>",
+        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox " + mediaBox + " /Resources " + resources +
+            " /Contents " + std::to_string(4 + extra.size()) + " 0 R >>",
+    };
+    objects.insert(objects.end(), extra.begin(), extra.end());
+    objects.push_back(Stream("", content));
+    return RawPdf(objects);
+}
+
+// Two pages of text, filled shapes and an image: the document that the damage is done to.
+inline std::string HealthyDocument()
+{
+    testpdf::Page first;
+    first.Rect(0, 0, 612, 396, {255, 0, 0}).Text(72, 700, 24, "First page of the corpus");
+    testpdf::Page second;
+    second.Gradient(100, 100, 300, 300, 16, 16).Text(72, 50, 12, "Second page");
+    return testpdf::MakePdf({first, second});
+}
+
+// Bytes from a fixed-seed generator, so that a failure can be reproduced.
+inline std::string Garbage(size_t size, uint32_t seed)
+{
+    std::string out(size, '\0');
+    for (char &c : out) {
+        seed = seed * 1664525u + 1013904223u;
+        c = static_cast<char>(seed >> 24);
+    }
+    return out;
+}
+
+// Every cross-reference entry points at the wrong place.
+inline std::string WithShiftedCrossReferences(const std::string &original)
+{
+    std::string pdf = original;
+    const size_t table = pdf.rfind("xref\n");
+    for (size_t at = pdf.find(" 00000 n", table); at != std::string::npos;
+         at = pdf.find(" 00000 n", at + 1)) {
+        pdf[at - 1] = pdf[at - 1] == '9' ? '0' : static_cast<char>(pdf[at - 1] + 1);
+        pdf[at - 3] = pdf[at - 3] == '9' ? '0' : static_cast<char>(pdf[at - 3] + 1);
+    }
+    return pdf;
+}
+
+// The table and its pointer are gone; only the objects remain.
+inline std::string WithoutCrossReferences(const std::string &pdf)
+{
+    return pdf.substr(0, pdf.rfind("xref\n")) + "%%EOF\n";
+}
+
+// The pointer to the table points past the end of the file.
+inline std::string WithStartXrefPastTheEnd(const std::string &pdf)
+{
+    const size_t at = pdf.rfind("startxref\n") + 10;
+    return pdf.substr(0, at) + "99999999\n%%EOF\n";
+}
+
+} // namespace hardening

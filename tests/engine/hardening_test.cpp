@@ -1,0 +1,408 @@
+// SPDX-License-Identifier: AGPL-3.0-or-later
+// Broken and hostile documents given to the real rastool: each must end with its defined exit
+// status and one message, never by a signal or a hang, and leave no file behind when it fails.
+#include "hardening_corpus.h"
+
+#include "render/test_pdf.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fstream>
+#include <set>
+#include <spawn.h>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char **environ;
+
+namespace {
+
+using hardening::OnePage;
+
+constexpr int kSuccess = 0;
+constexpr int kInputUnreadable = 2;
+constexpr int kPasswordProtected = 3;
+// A run that takes longer than this is taken for a hang.
+constexpr auto kDeadline = std::chrono::seconds(120);
+
+struct Outcome {
+    bool timedOut = false;
+    int signal = 0; // the signal that ended the process, 0 when it exited
+    int status = -1;
+    std::string err;
+};
+
+std::string ReadFile(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Starts rastool without a shell, its standard error caught in a file, and waits for it up to
+// the deadline; a process still running then is killed.
+Outcome RunRastool(const std::vector<std::string> &args, const std::string &errFile)
+{
+    const std::string exe = std::string(PAGEMINT_BIN_DIR) + "/rastool";
+    std::vector<char *> argv{const_cast<char *>(exe.c_str())};
+    for (const std::string &a : args) {
+        argv.push_back(const_cast<char *>(a.c_str()));
+    }
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    Outcome out;
+    if (spawned != 0) {
+        ADD_FAILURE() << "cannot start " << exe;
+        return out;
+    }
+    const auto end = std::chrono::steady_clock::now() + kDeadline;
+    int raw = 0;
+    for (;;) {
+        const pid_t done = waitpid(pid, &raw, WNOHANG);
+        if (done == pid || (done < 0 && errno != EINTR)) {
+            break;
+        }
+        if (std::chrono::steady_clock::now() > end) {
+            out.timedOut = true;
+            kill(pid, SIGKILL);
+            waitpid(pid, &raw, 0);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (WIFSIGNALED(raw)) {
+        out.signal = WTERMSIG(raw);
+    } else if (WIFEXITED(raw)) {
+        out.status = WEXITSTATUS(raw);
+    }
+    out.err = ReadFile(errFile);
+    return out;
+}
+
+std::set<std::string> FilesIn(const std::string &folder)
+{
+    std::set<std::string> names;
+    if (DIR *d = opendir(folder.c_str())) {
+        while (const dirent *e = readdir(d)) {
+            const std::string name = e->d_name;
+            if (name != "." && name != "..") {
+                names.insert(name);
+            }
+        }
+        closedir(d);
+    }
+    return names;
+}
+
+std::vector<std::string> Lines(const std::string &text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// Width and height as ImageMagick, not our code, reads them; empty when it cannot read the file.
+std::string ImageSize(const std::string &path)
+{
+    std::string out;
+    const std::string cmd = "identify -format '%w %h' '" + path + "' 2>/dev/null";
+    if (FILE *p = popen(cmd.c_str(), "r")) {
+        char buf[64];
+        while (size_t n = std::fread(buf, 1, sizeof buf, p)) {
+            out.append(buf, n);
+        }
+        pclose(p);
+    }
+    return out;
+}
+
+// Runs rastool on the document in a fresh folder; the output goes to its own empty folder so
+// that anything left behind shows.
+class HardeningRun {
+public:
+    HardeningRun(const std::string &document, std::vector<std::string> extra)
+    {
+        const std::string input = dir_ / "in.pdf";
+        testpdf::WriteFile(input, document);
+        out_ = dir_ / "out";
+        ::mkdir(out_.c_str(), 0700);
+        std::vector<std::string> args = {"-i", input, "-o", out_ + "/page.png"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        outcome_ = RunRastool(args, dir_ / "stderr.txt");
+    }
+    const Outcome &outcome() const { return outcome_; }
+    std::set<std::string> Files() const { return FilesIn(out_); }
+    std::string Path(const std::string &name) const { return out_ + "/" + name; }
+
+    // The run ended by itself, with one of `allowed`, and as a failure cleanly: one message
+    // and nothing in the output folder.
+    void ExpectDefinedEnd(const std::set<int> &allowed) const
+    {
+        ASSERT_FALSE(outcome_.timedOut) << "still running after the deadline";
+        ASSERT_EQ(outcome_.signal, 0) << "ended by signal " << outcome_.signal << "\n"
+                                      << outcome_.err;
+        ASSERT_TRUE(allowed.count(outcome_.status)) << "exit status " << outcome_.status << "\n"
+                                                    << outcome_.err;
+        if (outcome_.status != kSuccess) {
+            const auto lines = Lines(outcome_.err);
+            ASSERT_EQ(lines.size(), 1u) << outcome_.err;
+            EXPECT_EQ(lines[0].rfind("rastool: ", 0), 0u) << lines[0];
+            EXPECT_GT(lines[0].size(), 12u) << "a message that says something";
+            EXPECT_TRUE(Files().empty()) << "left behind: " << *Files().begin();
+        }
+    }
+
+    // Success: exactly these files, each a readable image of the given size.
+    void ExpectImages(const std::set<std::string> &names, const std::string &size) const
+    {
+        ASSERT_EQ(outcome_.status, kSuccess) << outcome_.err;
+        ASSERT_EQ(Files(), names);
+        for (const std::string &name : names) {
+            EXPECT_EQ(ImageSize(Path(name)), size) << name;
+        }
+    }
+
+private:
+    testpdf::TempDir dir_;
+    std::string out_;
+    Outcome outcome_;
+};
+
+// 36 dpi keeps each run short; a US Letter page is then 306x396 pixels.
+const std::vector<std::string> kLowRes = {"-r", "36x36"};
+
+struct CorpusCase {
+    std::string name;
+    std::string document;
+    std::vector<std::string> args;
+    int status;
+};
+
+std::string Encrypted(const std::string &userPassword)
+{
+    testpdf::TempDir dir;
+    testpdf::WriteFile(dir / "plain.pdf", hardening::HealthyDocument());
+    const std::string cmd = "qpdf --encrypt '" + userPassword + "' owner 256 -- '" +
+                            (dir / "plain.pdf") + "' '" + (dir / "locked.pdf") + "'";
+    return std::system(cmd.c_str()) == 0 ? ReadFile(dir / "locked.pdf") : std::string();
+}
+
+std::vector<CorpusCase> FailingCases()
+{
+    const std::string header = "%PDF-1.7\n";
+    return {
+        {"Empty", "", kLowRes, kInputUnreadable},
+        {"ZeroBytes", std::string(4096, '\0'), kLowRes, kInputUnreadable},
+        {"Garbage", hardening::Garbage(8192, 7), kLowRes, kInputUnreadable},
+        {"GarbageAfterHeader", header + hardening::Garbage(8192, 11), kLowRes, kInputUnreadable},
+        {"HeaderOnly", header, kLowRes, kInputUnreadable},
+        {"NoPageTree", hardening::RawPdf({"<< /Type /Catalog >>"}), kLowRes, kInputUnreadable},
+        {"PageTreeLoop",
+         hardening::RawPdf(
+             {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [2 0 R] /Count 1 >>"}),
+         kLowRes, kInputUnreadable},
+        {"UserPassword", Encrypted("user"), kLowRes, kPasswordProtected},
+        // Beyond the largest raster side: refused before anything is allocated.
+        {"HugePageByUserUnit",
+         hardening::RawPdf({"<< /Type /Catalog /Pages 2 0 R >>",
+                            "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                            "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 14400 14400] "
+                            "/UserUnit 75000 >>"}),
+         {"-r", "1200x1200"},
+         kInputUnreadable},
+    };
+}
+
+class FailingInputTest : public ::testing::TestWithParam<CorpusCase> {};
+
+TEST_P(FailingInputTest, DefinedStatusOneMessageNoFile)
+{
+    const CorpusCase &c = GetParam();
+    if (c.name == "UserPassword") {
+        ASSERT_FALSE(c.document.empty()) << "qpdf could not encrypt the document";
+    }
+    const HardeningRun run(c.document, c.args);
+    run.ExpectDefinedEnd({c.status});
+}
+
+INSTANTIATE_TEST_SUITE_P(Corpus, FailingInputTest, ::testing::ValuesIn(FailingCases()),
+                         [](const auto &info) { return info.param.name; });
+
+// Damage that the library's repair recovers from: the pages come out as if nothing happened.
+struct RepairCase {
+    std::string name;
+    std::string (*damage)(const std::string &);
+};
+
+class RepairedInputTest : public ::testing::TestWithParam<RepairCase> {};
+
+TEST_P(RepairedInputTest, BothPagesRendered)
+{
+    const HardeningRun run(GetParam().damage(hardening::HealthyDocument()), kLowRes);
+    run.ExpectDefinedEnd({kSuccess});
+    run.ExpectImages({"page-001.png", "page-002.png"}, "306 396");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Corpus, RepairedInputTest,
+    ::testing::Values(RepairCase{"ShiftedCrossReferences", hardening::WithShiftedCrossReferences},
+                      RepairCase{"NoCrossReferences", hardening::WithoutCrossReferences},
+                      RepairCase{"StartXrefPastTheEnd", hardening::WithStartXrefPastTheEnd}),
+    [](const auto &info) { return info.param.name; });
+
+// Cut at many places, from inside the header to inside the trailer: either the repair finds
+// pages and they are written, or the input is refused; never anything else.
+class TruncatedInputTest : public ::testing::TestWithParam<size_t> {};
+
+TEST_P(TruncatedInputTest, WrittenOrRefused)
+{
+    const std::string healthy = hardening::HealthyDocument();
+    ASSERT_LT(GetParam(), healthy.size());
+    const HardeningRun run(healthy.substr(0, GetParam()), kLowRes);
+    run.ExpectDefinedEnd({kSuccess, kInputUnreadable});
+    if (run.outcome().status == kSuccess) {
+        const auto files = run.Files();
+        ASSERT_FALSE(files.empty());
+        for (const std::string &name : files) {
+            EXPECT_EQ(ImageSize(run.Path(name)), "306 396") << name;
+        }
+    }
+}
+
+std::vector<size_t> TruncationOffsets()
+{
+    const size_t size = hardening::HealthyDocument().size();
+    std::vector<size_t> offsets = {1, 4, 8, 9, size - 1, size - 6, size - 20};
+    for (size_t k = 1; k < 40; ++k) {
+        offsets.push_back(size * k / 40);
+    }
+    return offsets;
+}
+
+INSTANTIATE_TEST_SUITE_P(Corpus, TruncatedInputTest, ::testing::ValuesIn(TruncationOffsets()));
+
+TEST(HardeningTest, OwnerPasswordAloneDoesNotLockTheDocument)
+{
+    const std::string document = Encrypted("");
+    ASSERT_FALSE(document.empty()) << "qpdf could not encrypt the document";
+    const HardeningRun run(document, kLowRes);
+    run.ExpectDefinedEnd({kSuccess});
+    run.ExpectImages({"page-001.png", "page-002.png"}, "306 396");
+}
+
+TEST(HardeningTest, ImageOnlyPage)
+{
+    testpdf::Page page;
+    page.Gradient(0, 0, 612, 792, 32, 32);
+    const HardeningRun run(testpdf::MakePdf({page}), kLowRes);
+    run.ExpectDefinedEnd({kSuccess});
+    run.ExpectImages({"page.png"}, "306 396");
+}
+
+// A page without area is shown at the library's default size, as viewers show it; the library
+// gives a page less than a point across or down a one-point box, which still makes a one-pixel
+// image rather than a refusal or an empty file.
+struct SmallPageCase {
+    std::string name;
+    std::string mediaBox;
+    std::string size;
+};
+
+class SmallPageTest : public ::testing::TestWithParam<SmallPageCase> {};
+
+TEST_P(SmallPageTest, WrittenAtItsSize)
+{
+    const HardeningRun run(OnePage(GetParam().mediaBox, "0 g 0 0 1 1 re f"), kLowRes);
+    run.ExpectDefinedEnd({kSuccess});
+    run.ExpectImages({"page.png"}, GetParam().size);
+}
+
+INSTANTIATE_TEST_SUITE_P(Corpus, SmallPageTest,
+                         ::testing::Values(SmallPageCase{"ZeroByZero", "[0 0 0 0]", "306 396"},
+                                           SmallPageCase{"BelowOnePixel", "[0 0 0.1 0.1]", "1 1"},
+                                           SmallPageCase{"Sliver", "[0 0 612 0.01]", "1 1"}),
+                         [](const auto &info) { return info.param.name; });
+
+// Objects that refer to themselves or nest without end must not recurse the engine to death.
+TEST(HardeningTest, SelfReferencingForm)
+{
+    const std::string form = hardening::Stream(
+        "/Type /XObject /Subtype /Form /BBox [0 0 100 100] /Resources << /XObject << /X 4 0 R "
+        ">> >>",
+        "/X Do 0 0 1 rg 0 0 10 10 re f");
+    const HardeningRun run(
+        OnePage("[0 0 612 792]", "/X Do", "<< /XObject << /X 4 0 R >> >>", {form}), kLowRes);
+    run.ExpectDefinedEnd({kSuccess, kInputUnreadable});
+}
+
+TEST(HardeningTest, DeeplyNestedArrays)
+{
+    const std::string nested = std::string(200000, '[') + std::string(200000, ']');
+    const HardeningRun run(
+        hardening::RawPdf(
+            {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+             "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Junk " + nested + " >>"}),
+        kLowRes);
+    run.ExpectDefinedEnd({kSuccess, kInputUnreadable});
+}
+
+TEST(HardeningTest, DeeplyNestedGraphicsStates)
+{
+    std::string content;
+    for (int i = 0; i < 100000; ++i) {
+        content += "q 1 0 0 1 0.001 0 cm ";
+    }
+    const HardeningRun run(OnePage("[0 0 612 792]", content + "0 g 0 0 100 100 re f"), kLowRes);
+    run.ExpectDefinedEnd({kSuccess});
+    run.ExpectImages({"page.png"}, "306 396");
+}
+
+// An image that claims 100000 x 100000 samples but carries a few bytes.
+TEST(HardeningTest, ImageLyingAboutItsSize)
+{
+    const std::string image = hardening::Stream(
+        "/Type /XObject /Subtype /Image /Width 100000 /Height 100000 /ColorSpace /DeviceRGB "
+        "/BitsPerComponent 8",
+        std::string(64, '\x80'));
+    const HardeningRun run(OnePage("[0 0 612 792]", "q 612 0 0 792 0 0 cm /Im Do Q",
+                                   "<< /XObject << /Im 4 0 R >> >>", {image}),
+                           kLowRes);
+    run.ExpectDefinedEnd({kSuccess, kInputUnreadable});
+}
+
+TEST(HardeningTest, PageCountLies)
+{
+    const HardeningRun run(hardening::RawPdf({"<< /Type /Catalog /Pages 2 0 R >>",
+                                              "<< /Type /Pages /Kids [3 0 R] /Count 1000000 >>",
+                                              "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 "
+                                              "792] >>"}),
+                           kLowRes);
+    run.ExpectDefinedEnd({kSuccess, kInputUnreadable});
+    if (run.outcome().status == kSuccess) {
+        run.ExpectImages({"page.png"}, "306 396");
+    }
+}
+
+} // namespace
