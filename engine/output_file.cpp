@@ -90,13 +90,25 @@ OutputFile::OutputFile(std::string path) : path_(std::move(path))
     const std::string folder = FolderOf(path_);
     const auto slash = path_.find_last_of('/');
     const std::string name = slash == std::string::npos ? path_ : path_.substr(slash + 1);
-    std::string pattern = folder + "/." + name + "-XXXXXX";
-    const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-    if (fd < 0) {
-        Unwritable(path_, std::strerror(errno));
+    // The name is registered for the signal handler before the file exists, so there is no
+    // moment in which a signal (delivered to any thread) could miss it.
+    static std::atomic<unsigned> counter{0};
+    int fd = -1;
+    int createError = EEXIST;
+    for (int attempt = 0; attempt < 100 && fd < 0 && createError == EEXIST; ++attempt) {
+        tempPath_ = folder + "/." + name + "-" + std::to_string(::getpid()) + "-" +
+                    std::to_string(counter++);
+        slot_ = Register(tempPath_);
+        fd = ::open(tempPath_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        createError = errno;
+        if (fd < 0) {
+            Unregister(slot_);
+            slot_ = -1;
+        }
     }
-    tempPath_ = pattern;
-    slot_ = Register(tempPath_);
+    if (fd < 0) {
+        Unwritable(path_, std::strerror(createError));
+    }
     stream_ = ::fdopen(fd, "w+b");
     if (stream_ == nullptr) {
         const int error = errno;

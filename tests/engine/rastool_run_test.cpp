@@ -6,8 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <csignal>
+#include <spawn.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -136,6 +141,32 @@ TEST_F(RastoolRunTest, DiskFullLeavesNothingAndKeepsTheOldFile)
     EXPECT_EQ(FilesIn(small), std::set<std::string>{"full.tif"});
     EXPECT_EQ(ReadAll(small + "/full.tif"), "old");
     ::umount(small.c_str());
+}
+
+TEST_F(RastoolRunTest, EndedBySignalLeavesNoTemporaryFile)
+{
+    const std::string folder = dir / "killed";
+    ::mkdir(folder.c_str(), 0755);
+    const std::string bin = std::string(PAGEMINT_BIN_DIR) + "/rastool";
+    const std::string input = dir / "three.pdf";
+    const std::string output = folder + "/big.png";
+    std::vector<const char *> argv{bin.c_str(), "-i",        input.c_str(), "-o",   output.c_str(),
+                                   "-r",        "1200x1200", "-m",          nullptr};
+    pid_t pid = 0;
+    ASSERT_EQ(::posix_spawn(&pid, bin.c_str(), nullptr, nullptr,
+                            const_cast<char *const *>(argv.data()), environ),
+              0);
+    // Wait until the engine has a temporary file open, then end it.
+    for (int i = 0; i < 2000 && FilesIn(folder).empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    const bool started = !FilesIn(folder).empty();
+    ::kill(pid, SIGTERM);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ASSERT_TRUE(started);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+    EXPECT_EQ(FilesIn(folder), std::set<std::string>{});
 }
 
 TEST_F(RastoolRunTest, SeveralPagesGoToNumberedFilesOnePageToThePathItself)
