@@ -2,10 +2,7 @@
 #include "platform/folder_browser_window.h"
 
 #include <QApplication>
-#include <QDialogButtonBox>
 #include <QDir>
-#include <QLabel>
-#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeView>
@@ -29,11 +26,6 @@ void WhenModal(std::function<void(FolderBrowserWindow *)> action)
     timer->start();
 }
 
-QPushButton *OkButton(FolderBrowserWindow *window)
-{
-    return window->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok);
-}
-
 class FolderBrowserWindowTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -47,37 +39,6 @@ protected:
     QTemporaryDir root;
     QWidget owner;
 };
-
-TEST_F(FolderBrowserWindowTest, InitializedOnceThenEverySelectionReported)
-{
-    FolderBrowserWindow window(&owner, {"Pick one:", {}, true, true});
-    int initialized = 0;
-    QStringList items;
-    window.onInitialized = [&] {
-        ++initialized;
-        EXPECT_TRUE(items.isEmpty());
-        window.SelectFolder(Path("a/inner"));
-        window.SetStatusText("status while opening");
-    };
-    window.onSelectionChanged = [&](const QString &item) { items << item; };
-    bool checked = false;
-    WhenModal([&](FolderBrowserWindow *shown) {
-        EXPECT_EQ(shown, &window);
-        EXPECT_EQ(window.parentWidget(), &owner);
-        EXPECT_EQ(window.findChild<QLabel *>()->text(), "Pick one:");
-        EXPECT_EQ(window.StatusText(), "status while opening");
-        EXPECT_EQ(window.SelectedPath(), Path("a/inner"));
-        window.SelectFolder(Path("b"));
-        EXPECT_TRUE(OkButton(&window)->isEnabled());
-        checked = true;
-        OkButton(&window)->click();
-    });
-    EXPECT_TRUE(window.Run());
-    EXPECT_TRUE(checked);
-    EXPECT_EQ(initialized, 1);
-    EXPECT_EQ(items, QStringList({Path("a/inner"), Path("b")}));
-    EXPECT_EQ(window.SelectedPath(), Path("b"));
-}
 
 TEST_F(FolderBrowserWindowTest, DefaultsToHomeAndCancelReturnsFalse)
 {
@@ -97,26 +58,14 @@ TEST_F(FolderBrowserWindowTest, DefaultsToHomeAndCancelReturnsFalse)
     EXPECT_EQ(window.SelectedPath(), QDir::homePath());
 }
 
-TEST_F(FolderBrowserWindowTest, VanishedFolderCannotBeConfirmed)
-{
-    FolderBrowserWindow window(&owner, {{}, {}, true, true});
-    window.onInitialized = [&] { window.SelectFolder(Path("b")); };
-    WhenModal([&](FolderBrowserWindow *) {
-        ASSERT_TRUE(QDir(Path("b")).removeRecursively());
-        QString folder;
-        EXPECT_FALSE(FolderPathFromItem(window.SelectedPath(), &folder));
-        window.accept();
-        EXPECT_TRUE(window.isVisible());
-        EXPECT_FALSE(OkButton(&window)->isEnabled());
-        window.reject();
-    });
-    EXPECT_FALSE(window.Run());
-}
-
 TEST_F(FolderBrowserWindowTest, SelectionStaysBelowTheTop)
 {
     FolderBrowserWindow window(&owner, {{}, Path("a"), true, false});
     WhenModal([&](FolderBrowserWindow *) {
+        // Home lies outside the top and is not selected; the tree may pick a folder of its own
+        // once it has read the top.
+        const QString first = window.SelectedPath();
+        EXPECT_TRUE(first.isEmpty() || first.startsWith(Path("a") + "/")) << first.toStdString();
         window.SelectFolder(Path("a/inner"));
         EXPECT_EQ(window.SelectedPath(), Path("a/inner"));
         window.SelectFolder(Path("b"));
