@@ -13,6 +13,7 @@
 #include <QHeaderView>
 #include <QMimeData>
 #include <QPainter>
+#include <QStyle>
 #include <QStyledItemDelegate>
 #include <QTimer>
 #include <QTreeWidget>
