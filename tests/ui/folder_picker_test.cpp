@@ -224,4 +224,18 @@ TEST_F(FolderPickerTest, SettingsAreFrozenWhileOpenAndRequestsDroppedWhileClosed
     EXPECT_EQ(*browser.Info().title, "Please select an output folder:");
 }
 
+TEST_F(FolderPickerTest, ConfirmedItemWithoutFolderPathCountsAsCancel)
+{
+    // Without the file-system flag the window lets any item be confirmed.
+    RecordingBrowser browser(IDS_SELECT_OUTPUT_FOLDER);
+    browser.whileInitializing = [&] { browser.SelectFolder(Folder("other")); };
+    WhenBrowserShown([&](FolderBrowserWindow *window) {
+        ASSERT_TRUE(QDir(Folder("other")).removeRecursively());
+        Confirm(window);
+    });
+    EXPECT_FALSE(browser.Browse());
+    // The area keeps the item's display name only.
+    EXPECT_EQ(browser.GetFolderPath(), "other");
+}
+
 } // namespace
