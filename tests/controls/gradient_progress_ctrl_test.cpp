@@ -82,27 +82,18 @@ INSTANTIATE_TEST_SUITE_P(
         // 99 of 100: bar width 252, the last two columns keep the background.
         BarCase{100, 99, 255, 1, 252}));
 
-TEST(GradientProgressCtrl, Band127OfTheDefaultColoursIsTheMiddleGrey)
-{
-    GradientProgressCtrl ctrl;
-    ctrl.SetRange(0, 100);
-    ctrl.SetPos(50);
-    EXPECT_EQ(ColumnColor(Render(ctrl, 255), 127), qRgb(128, 128, 127));
-}
-
 TEST(GradientProgressCtrl, BandsKeepTheirColumnsWhateverThePosition)
 {
     GradientProgressCtrl ctrl;
     ctrl.SetRange(0, 100);
     ctrl.SetPos(20);
     const QImage early = Render(ctrl, 300);
+    const int earlyWidth = ctrl.BarWidth(300);
     ctrl.SetPos(90);
     const QImage late = Render(ctrl, 300);
-    const int barWidth = ctrl.BarWidth(300);
-    ctrl.SetPos(20);
-    for (int x = 0; x <= ctrl.BarWidth(300); ++x)
+    EXPECT_EQ(earlyWidth, 60);
+    for (int x = 0; x <= earlyWidth; ++x)
         ASSERT_EQ(ColumnColor(early, x), ColumnColor(late, x)) << x;
-    EXPECT_EQ(barWidth, 270);
 }
 
 class PlainFaceTest : public ::testing::TestWithParam<int32_t> {};

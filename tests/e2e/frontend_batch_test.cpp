@@ -120,20 +120,6 @@ TEST_F(FrontendBatchTest, EveryRowStartsTheEngineBesideTheFrontEndWithItsOwnArgu
     EXPECT_TRUE(messages.isEmpty());
 }
 
-TEST_F(FrontendBatchTest, WithoutAnEngineEveryRowFailsAndTheRunStillEnds)
-{
-    ASSERT_TRUE(QFile::remove(work.filePath("rastool")));
-    MainDialog dialog;
-    dialog.SetFrontEndPath(QFile::encodeName(frontEnd).toStdString());
-    dialog.Create();
-    for (const char *row : {"/a.pdf", "/b.pdf"})
-        new QTreeWidgetItem(dialog.Item<QTreeWidget>(kFileList), {row, "1"});
-    dialog.EnableConvert(true);
-    dialog.Item<QAbstractButton>(kConvert)->click();
-    EXPECT_EQ(dialog.Item<QLabel>(kStatus)->text(), "Done. 2 of 2 files could not be converted.");
-    EXPECT_TRUE(RecordedCalls().empty());
-}
-
 TEST_F(FrontendBatchTest, TheCopiedFrontEndStartsAndStaysInItsWindowUntilEnded)
 {
     QProcess process;

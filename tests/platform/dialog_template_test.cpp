@@ -259,13 +259,4 @@ TEST_F(SpinButtonTest, HoldingAnArrowRepeats)
     QTest::mouseRelease(spin, Qt::LeftButton, {}, QPoint(9, 3));
 }
 
-TEST(SpinButtonAcceleration, SpeedsUpTheLongerAnArrowIsHeld)
-{
-    EXPECT_EQ(SpinButton::AccelerationStep(0), 1);
-    EXPECT_EQ(SpinButton::AccelerationStep(1999), 1);
-    EXPECT_EQ(SpinButton::AccelerationStep(2000), 5);
-    EXPECT_EQ(SpinButton::AccelerationStep(4999), 5);
-    EXPECT_EQ(SpinButton::AccelerationStep(5000), 20);
-}
-
 } // namespace

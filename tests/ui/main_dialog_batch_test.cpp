@@ -113,14 +113,6 @@ TEST_F(MainDialogBatchTest, RefusedOptionsStartNothingAndChangeNothing)
     EXPECT_TRUE(Enabled(kConvert));
 }
 
-TEST_F(MainDialogBatchTest, AnEmptyListEndsWithDoneAtOnce)
-{
-    Convert();
-    EXPECT_TRUE(starts.empty());
-    EXPECT_EQ(Item<QLabel>(kStatus)->text(), "Done.");
-    EXPECT_TRUE(Enabled(kConvert));
-}
-
 // Counts the paints a widget receives.
 class PaintCounter : public QObject {
 public:

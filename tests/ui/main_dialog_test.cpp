@@ -77,24 +77,6 @@ TEST_F(MainDialogTest, FreshStartShowsTheDefaults)
     EXPECT_TRUE(recorder.messages.empty());
 }
 
-TEST_F(MainDialogTest, SpinButtonsHaveTheirBuddiesAndRanges)
-{
-    struct Expected {
-        int spin, buddy, lower, upper;
-    };
-    for (const Expected &e :
-         {Expected{kXResolutionSpin, kXResolution, 1, 1200},
-          Expected{kYResolutionSpin, kYResolution, 1, 1200},
-          Expected{kFromPageSpin, kFromPage, 1, 32767}, Expected{kToPageSpin, kToPage, 1, 32767},
-          Expected{kJpegQualitySpin, kJpegQuality, 1, 100}}) {
-        auto *spin = Item<SpinButton>(e.spin);
-        EXPECT_EQ(spin->Buddy(), Edit(e.buddy)) << e.spin;
-        EXPECT_EQ(spin->Lower(), e.lower) << e.spin;
-        EXPECT_EQ(spin->Upper(), e.upper) << e.spin;
-        EXPECT_EQ(spin->geometry().left(), Edit(e.buddy)->geometry().right() + 1) << e.spin;
-    }
-}
-
 class CompressionClickTest : public MainDialogTest,
                              public ::testing::WithParamInterface<std::pair<int, int32_t>> {};
 
@@ -179,24 +161,6 @@ TEST_F(MainDialogTest, EightBitsEnableGrayscaleAndTwentyFourKeepsItsTick)
     ASSERT_TRUE(dialog->ReadSettings());
     EXPECT_EQ(dialog->Settings().grayscale, 1);
     EXPECT_EQ(dialog->Settings().bitCountIndex, 4);
-}
-
-TEST_F(MainDialogTest, AnotherOutputTypeChangesNoEnabledState)
-{
-    std::vector<bool> before;
-    for (const ControlTemplate &control : MainDialogTemplate().controls) {
-        if (control.id != -1)
-            before.push_back(Enabled(control.id));
-    }
-    auto *types = Item<QComboBox>(kFileType);
-    types->setCurrentIndex(3);
-    emit types->activated(3);
-    std::vector<bool> after;
-    for (const ControlTemplate &control : MainDialogTemplate().controls) {
-        if (control.id != -1)
-            after.push_back(Enabled(control.id));
-    }
-    EXPECT_EQ(before, after);
 }
 
 TEST_F(MainDialogTest, AFailedReadKeepsNewValuesBeforeTheOutOfRangeValueAndOldOnesAfter)
