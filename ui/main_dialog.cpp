@@ -21,7 +21,6 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPainter>
 #include <QShortcut>
 #include <QStyle>
@@ -177,8 +176,8 @@ bool MainDialog::OnInitDialog()
 void MainDialog::DoDataExchange(DataExchange &dx)
 {
     dx.Bind(MainControl::kProgress, progress);
-    dx.Bind(MainControl::kFileList, fileList);
-    dx.Bind(MainControl::kViewer, viewer);
+    // The file list (1030) and the viewer (1036) are reached through FileListOperations,
+    // which looks them up by id, so they need no member here.
     dx.Text(MainControl::kJpegQuality, settings.jpegQuality);
     dx.Range(settings.jpegQuality, 0, 100);
     dx.Text(MainControl::kXResolution, settings.xResolution);

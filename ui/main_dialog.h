@@ -15,7 +15,6 @@
 #include <string>
 
 class GradientProgressCtrl;
-class QTreeWidget;
 
 // The window menu's added item: "About", command ids 0x10 to 0x1F.
 constexpr uint32_t IDM_ABOUTBOX = 0x0010;
@@ -88,8 +87,6 @@ private:
     void EnableItem(int id, bool enable);
 
     GradientProgressCtrl *progress = nullptr;
-    QTreeWidget *fileList = nullptr;
-    QWidget *viewer = nullptr;
     ConversionSettings settings;
     QIcon appIcon;
 
