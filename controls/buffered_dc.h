@@ -18,7 +18,6 @@ public:
     BufferedDC &operator=(const BufferedDC &) = delete;
 
     QPainter &Painter() { return buffering ? bufferPainter : target; }
-    bool Buffering() const { return buffering; }
     QRect Area() const { return area; }
 
 private:

@@ -16,11 +16,8 @@ public:
     explicit SpinButton(QWidget *parent = nullptr);
 
     void SetRange(int32_t lower, int32_t upper);
-    int32_t Lower() const { return lower; }
-    int32_t Upper() const { return upper; }
     // Places the button against the buddy's right edge; the buddy gives up the button's width.
     void SetBuddy(QLineEdit *buddy);
-    QLineEdit *Buddy() const { return buddy; }
 
     // Moves the buddy's number by `delta`, clamped to the range.
     void Step(int32_t delta);
