@@ -30,6 +30,11 @@ constexpr std::ptrdiff_t kBandBytes = 8 << 20;
 constexpr int kMaxBandRows = 512;
 constexpr int kMinBandRows = 16;
 
+// Pages beyond this many pixels are refused before any work: memory stays bounded by the bands,
+// but such a page would take hours and more than the 4 GiB that BMP, TIFF and most other types
+// can hold in one file (2^31 pixels is 6 GiB of true colour; A1 at 1200 dpi still fits).
+constexpr long long kMaxPagePixels = 1LL << 31;
+
 // How one page is rendered and placed on the written page.
 struct PagePlan {
     int index = 0;      // 0-based page of the document
@@ -89,6 +94,12 @@ PagePlan PlanPage(render::Document &doc, int index, const Options &o, bool class
     if (plan.renderWidth <= 0 || plan.height <= 0) {
         throw Failure(ExitStatus::InputUnreadable,
                       "page " + std::to_string(index + 1) + " has no area to render");
+    }
+    if (static_cast<long long>(plan.renderWidth) * plan.height > kMaxPagePixels) {
+        throw Failure(ExitStatus::InputUnreadable,
+                      "page " + std::to_string(index + 1) + " is too large at this resolution (" +
+                          std::to_string(plan.renderWidth) + " x " + std::to_string(plan.height) +
+                          " pixels); choose a lower resolution");
     }
     const int width = classF ? kFaxWidth : plan.renderWidth;
     plan.left = (width - plan.renderWidth) / 2;

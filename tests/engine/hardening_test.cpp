@@ -345,6 +345,15 @@ INSTANTIATE_TEST_SUITE_P(Corpus, SmallPageTest,
                                            SmallPageCase{"Sliver", "[0 0 612 0.01]", "1 1"}),
                          [](const auto &info) { return info.param.name; });
 
+// 200 by 200 inches at 1200 dpi is 5.76e10 pixels: within the largest raster side, but refused
+// at once rather than rendered for hours.
+TEST(HardeningTest, HugePageAtHighestResolution)
+{
+    const HardeningRun run(OnePage("[0 0 14400 14400]", "0 0 1 rg 0 0 14400 14400 re f"),
+                           {"-r", "1200x1200"});
+    run.ExpectDefinedEnd({kInputUnreadable});
+}
+
 // Objects that refer to themselves or nest without end must not recurse the engine to death.
 TEST(HardeningTest, SelfReferencingForm)
 {
