@@ -13,7 +13,7 @@ namespace {
 
 int Fail(rastool::ExitStatus status, const std::string &message)
 {
-    std::cerr << "rastool: " << message << std::endl;
+    std::cerr << "rastool: " << rastool::Printable(message) << std::endl;
     return static_cast<int>(status);
 }
 

@@ -72,10 +72,24 @@ ParseResult Error(const std::string &message)
 
 std::string Quoted(const std::string &text)
 {
-    return "\"" + text + "\"";
+    return "\"" + Printable(text) + "\"";
 }
 
 } // namespace
+
+std::string Printable(const std::string &text)
+{
+    std::string out;
+    for (const unsigned char c : text) {
+        if (c < 0x20 || c == 0x7f) {
+            static const char digits[] = "0123456789abcdef";
+            out += {'\\', 'x', digits[c >> 4], digits[c & 15]};
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
 
 ParseResult ParseOptions(const std::vector<std::string> &args)
 {

@@ -36,6 +36,10 @@ ParseResult ParseOptions(const std::vector<std::string> &args);
 
 std::string HelpText();
 
+// The text with its control characters shown as \xNN: a line break in a file name must not split
+// a one-line message, nor an escape sequence in it reach the terminal.
+std::string Printable(const std::string &text);
+
 constexpr int kMinDpi = 10;
 constexpr int kMaxDpi = 1200;
 

@@ -354,6 +354,28 @@ TEST(HardeningTest, HugePageAtHighestResolution)
     run.ExpectDefinedEnd({kInputUnreadable});
 }
 
+// Arguments are hostile input too: a line break or an escape sequence in one is shown, not
+// obeyed, so the refusal stays one line.
+TEST(HardeningTest, ControlCharactersInArgumentsStayOnOneLine)
+{
+    testpdf::TempDir dir;
+    const std::vector<std::pair<std::vector<std::string>, int>> runs = {
+        {{"-i", "in.pdf", "-o", "page.png", "-x\nsecond line"}, 1},
+        {{"-i", "in.pdf", "-o", "page.png", "\x1b[2Jpage.png"}, 1},
+        {{"-i", "in.pdf", "-o", "page.png", "-q\r"}, 1},
+        {{"-i", dir / "no\nsuch\x1b[2J.pdf", "-o", dir / "page.png"}, kInputUnreadable},
+    };
+    for (const auto &[args, status] : runs) {
+        const Outcome out = RunRastool(args, dir / "err.txt");
+        ASSERT_EQ(out.signal, 0);
+        EXPECT_EQ(out.status, status);
+        const auto lines = Lines(out.err);
+        ASSERT_EQ(lines.size(), 1u) << out.err;
+        EXPECT_EQ(out.err.find('\x1b'), std::string::npos);
+        EXPECT_EQ(out.err.find('\r'), std::string::npos);
+    }
+}
+
 // Objects that refer to themselves or nest without end must not recurse the engine to death.
 TEST(HardeningTest, SelfReferencingForm)
 {
