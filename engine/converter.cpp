@@ -5,12 +5,15 @@
 #include "engine/colour_reducer.h"
 #include "engine/exit_status.h"
 #include "engine/output_file.h"
+#include "engine/page_watchdog.h"
 #include "render/document.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <map>
 #include <memory>
@@ -143,6 +146,7 @@ struct Job {
     bool faxThreshold;
     WriterOptions writerOptions;
     std::vector<PagePlan> pages;
+    PageWatchdog *watchdog;
 };
 
 // Keeps the first failure of any thread and tells the others to stop.
@@ -222,6 +226,7 @@ void WriteFilePerPage(const Job &job, std::vector<std::unique_ptr<render::Docume
     RunThreads(docs, [&](render::Document &doc) {
         for (size_t i = next++; i < job.pages.size() && !error.Failed(); i = next++) {
             const PagePlan &plan = job.pages[i];
+            job.watchdog->Started(plan.index + 1);
             const std::string path = PageFileName(job.options.output, plan.index + 1, lastPage);
             try {
                 OutputFile file(path);
@@ -236,6 +241,7 @@ void WriteFilePerPage(const Job &job, std::vector<std::unique_ptr<render::Docume
                 }
                 reducer.Finish();
                 writer->Finish();
+                job.watchdog->Done(plan.index + 1);
                 std::unique_lock<std::mutex> lock(mutex);
                 turn.wait(lock, [&] { return nextCommit == i || error.Failed(); });
                 if (error.Failed()) {
@@ -297,6 +303,7 @@ void WriteOneFile(const Job &job, std::vector<std::unique_ptr<render::Document>>
         if (band.y0 + band.rows == plan.height) {
             reducer->Finish();
             reducer.reset();
+            job.watchdog->Done(plan.index + 1);
         }
     };
 
@@ -313,6 +320,7 @@ void WriteOneFile(const Job &job, std::vector<std::unique_ptr<render::Document>>
             lock.unlock();
             try {
                 const Band &band = bands[mine];
+                job.watchdog->Started(job.pages[band.page].index + 1);
                 auto pixels =
                     RenderBand(doc, job.pages[band.page], band.y0, band.rows, pixelFormat);
                 lock.lock();
@@ -389,7 +397,16 @@ void Convert(const Options &options, const WarningSink &warn, unsigned workers)
              DepthName(asked) + " per pixel; writing " + DepthName(choice.depth) + " instead");
     }
 
-    Job job{options, *type, choice.depth, isTiff && IsFaxCompression(compression), {}, {}};
+    // A runaway page cannot be interrupted inside the PDF library: the watchdog removes the
+    // temporary files and ends the process itself, with the status of an input it cannot use.
+    PageWatchdog watchdog(std::chrono::seconds(options.pageTimeLimit), [&options](int page) {
+        OutputFile::RemoveTemporaryFiles();
+        std::fprintf(stderr, "rastool: page %d took longer than %d seconds and was stopped\n", page,
+                     options.pageTimeLimit);
+        std::_Exit(static_cast<int>(ExitStatus::InputUnreadable));
+    });
+    const bool faxThreshold = isTiff && IsFaxCompression(compression);
+    Job job{options, *type, choice.depth, faxThreshold, {}, {}, &watchdog};
     job.writerOptions.jpegQuality = options.jpegQuality;
     job.writerOptions.compression = compression;
     for (int page = first; page <= last; ++page) {

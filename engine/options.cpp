@@ -95,7 +95,8 @@ ParseResult ParseOptions(const std::vector<std::string> &args)
 {
     Options o;
     std::set<std::string> seen;
-    static const std::set<std::string> withValue{"-i", "-o", "-r", "-f", "-l", "-b", "-c", "-q"};
+    static const std::set<std::string> withValue{
+        "-i", "-o", "-r", "-f", "-l", "-b", "-c", "-q", "--page-time-limit"};
     static const std::set<std::string> flags{"-g", "-m"};
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string &name = args[i];
@@ -155,6 +156,12 @@ ParseResult ParseOptions(const std::vector<std::string> &args)
                              Quoted(value));
             }
             o.bits = static_cast<int>(*number);
+        } else if (name == "--page-time-limit") {
+            if (!number || *number > kMaxPageTimeLimit) {
+                return Error("option --page-time-limit needs seconds from 0 to " +
+                             std::to_string(kMaxPageTimeLimit) + ", not " + Quoted(value));
+            }
+            o.pageTimeLimit = static_cast<int>(*number);
         } else if (name == "-q") {
             if (!number || *number > 100) {
                 return Error("option -q needs a JPEG quality from 0 to 100, not " + Quoted(value));
@@ -203,6 +210,8 @@ Renders the pages of a PDF document into image files.
                g3, g4 (1 bit), CLASSF (Class F fax: 1728 pixels wide,
                204x98 or 204x196 dpi, all pages in one file)
   -q N         JPEG quality 0..100 (default 75)
+  --page-time-limit SECONDS
+               end the run when one page takes longer (default 600; 0: no limit)
   --help       show this text
   --version    show the version
 

@@ -24,6 +24,8 @@ struct Options {
     bool multiPage = false;
     TiffCompression compression = TiffCompression::PackBits;
     int jpegQuality = 75;
+    // Seconds one page may take before the run is ended; 0 for no limit.
+    int pageTimeLimit = 600;
 };
 
 struct ParseResult {
@@ -42,5 +44,6 @@ std::string Printable(const std::string &text);
 
 constexpr int kMinDpi = 10;
 constexpr int kMaxDpi = 1200;
+constexpr int kMaxPageTimeLimit = 86400;
 
 } // namespace rastool

@@ -46,13 +46,18 @@ void Unregister(int slot)
     }
 }
 
-extern "C" void RemoveTempFilesAndDie(int signal)
+void UnlinkTempFiles()
 {
     for (auto &slot : tempNames) {
         if (const char *name = slot.load()) {
             ::unlink(name);
         }
     }
+}
+
+extern "C" void RemoveTempFilesAndDie(int signal)
+{
+    UnlinkTempFiles();
     std::signal(signal, SIG_DFL);
     std::raise(signal);
 }
@@ -147,6 +152,11 @@ void OutputFile::Commit()
         ::unlink(tempPath_.c_str());
         Unwritable(path_, std::strerror(error));
     }
+}
+
+void OutputFile::RemoveTemporaryFiles()
+{
+    UnlinkTempFiles();
 }
 
 void OutputFile::InstallSignalCleanup()

@@ -25,6 +25,8 @@ public:
 
     // Removes the temporary files of the process on SIGINT, SIGTERM and SIGHUP.
     static void InstallSignalCleanup();
+    // Removes the temporary files of the process now, for a run that ends without unwinding.
+    static void RemoveTemporaryFiles();
 
 private:
     std::string path_;

@@ -37,6 +37,8 @@ void CheckAccepted(const rastool::Options &o)
     Require(o.bits == 0 || o.bits == 1 || o.bits == 4 || o.bits == 8 || o.bits == 24,
             "bits per pixel one of 0 1 4 8 24");
     Require(o.jpegQuality >= 0 && o.jpegQuality <= 100, "JPEG quality 0..100");
+    Require(o.pageTimeLimit >= 0 && o.pageTimeLimit <= rastool::kMaxPageTimeLimit,
+            "page time limit in range");
 }
 
 } // namespace

@@ -376,6 +376,35 @@ TEST(HardeningTest, ControlCharactersInArgumentsStayOnOneLine)
     }
 }
 
+// A page that takes longer than the limit ends the run with a message, whatever the workers are
+// doing inside the library at that moment, and leaves no temporary file behind. A US Letter
+// page at 1200 dpi is 134 million pixels: far more than one second of work.
+TEST(HardeningTest, PageTimeLimitEndsARunawayPage)
+{
+    testpdf::Page page;
+    page.Gradient(0, 0, 612, 792, 64, 64);
+    const auto start = std::chrono::steady_clock::now();
+    const HardeningRun run(testpdf::MakePdf({page}), {"-r", "1200x1200", "--page-time-limit", "1"});
+    const auto seconds =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start)
+            .count();
+    run.ExpectDefinedEnd({kInputUnreadable});
+    EXPECT_NE(run.outcome().err.find("page 1 took longer than 1 seconds"), std::string::npos)
+        << run.outcome().err;
+    EXPECT_LT(seconds, 30) << "the limit did not end the page";
+}
+
+TEST(HardeningTest, PageTimeLimitMustBeSeconds)
+{
+    testpdf::TempDir dir;
+    for (const std::string bad : {"-1", "86401", "1.5", ""}) {
+        const Outcome out = RunRastool({"-i", "in.pdf", "-o", "page.png", "--page-time-limit", bad},
+                                       dir / "err.txt");
+        EXPECT_EQ(out.status, 1) << bad;
+        EXPECT_EQ(Lines(out.err).size(), 1u) << out.err;
+    }
+}
+
 // Objects that refer to themselves or nest without end must not recurse the engine to death.
 TEST(HardeningTest, SelfReferencingForm)
 {
