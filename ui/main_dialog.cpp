@@ -275,7 +275,11 @@ void MainDialog::OnBitCountChanged()
 
 void MainDialog::OnConvert()
 {
+    if (batchRunning)
+        return;
+    batchRunning = true;
     RunBatch(*this, settings, frontEndPath, processRunner);
+    batchRunning = false;
 }
 
 void MainDialog::EnableItem(int id, bool enable)
@@ -337,6 +341,8 @@ void MainDialog::SetProgressPos(int32_t pos)
 void MainDialog::DispatchPendingMessages()
 {
     QCoreApplication::processEvents(QEventLoop::AllEvents);
+    if (batchRunning)
+        EnableItem(MainControl::kConvert, false);
 }
 
 void MainDialog::KeepAliveWhileWaiting()

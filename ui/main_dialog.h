@@ -49,7 +49,9 @@ public:
     void OnPageRangeClicked();
     void OnBitCountChanged();
 
-    // The Convert button.
+    // The Convert button. A run dispatches pending events between rows, and an add handled
+    // there enables Convert again: a click on it then must not start a second run inside the
+    // first, so Convert stays disabled and ignored until the run has ended.
     void OnConvert();
 
     // BatchHost
@@ -89,6 +91,7 @@ private:
     GradientProgressCtrl *progress = nullptr;
     ConversionSettings settings;
     QIcon appIcon;
+    bool batchRunning = false;
 
     ProcessRunner processRunner = RunProcess;
     std::string frontEndPath;

@@ -143,4 +143,25 @@ TEST_F(MainDialogBatchTest, WhileTheEngineRunsTheWindowKeepsPainting)
     EXPECT_GT(paintsDuringWait, 0);
 }
 
+TEST_F(MainDialogBatchTest, ConvertEnabledByAnAddDuringTheRunStartsNoSecondRun)
+{
+    AddRow("/docs/a.pdf");
+    AddRow("/docs/b.pdf");
+    AddRow("/docs/c.pdf");
+    int runs = 0;
+    dialog->SetProcessRunner([&](const EngineCommand *, const std::function<void()> &) {
+        ++runs;
+        if (runs == 1) {
+            // An add handled between rows enables Convert, and the user clicks it at once.
+            dialog->EnableConvert(true);
+            QMetaObject::invokeMethod(Item<QPushButton>(kConvert), "click", Qt::QueuedConnection);
+        }
+        return 0;
+    });
+    Convert();
+    EXPECT_EQ(runs, 3);
+    EXPECT_EQ(Item<QLabel>(kStatus)->text(), "Done.");
+    EXPECT_TRUE(Enabled(kConvert));
+}
+
 } // namespace
