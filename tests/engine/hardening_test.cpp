@@ -14,6 +14,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
+#include <functional>
 #include <set>
 #include <spawn.h>
 #include <sstream>
@@ -193,9 +194,10 @@ private:
 // 36 dpi keeps each run short; a US Letter page is then 306x396 pixels.
 const std::vector<std::string> kLowRes = {"-r", "36x36"};
 
+// The document is made when the case runs, not when the test program lists its cases.
 struct CorpusCase {
     std::string name;
-    std::string document;
+    std::function<std::string()> document;
     std::vector<std::string> args;
     int status;
 };
@@ -212,24 +214,31 @@ std::string Encrypted(const std::string &userPassword)
 std::vector<CorpusCase> FailingCases()
 {
     const std::string header = "%PDF-1.7\n";
+    const auto bytes = [](std::string b) { return [b] { return b; }; };
     return {
-        {"Empty", "", kLowRes, kInputUnreadable},
-        {"ZeroBytes", std::string(4096, '\0'), kLowRes, kInputUnreadable},
-        {"Garbage", hardening::Garbage(8192, 7), kLowRes, kInputUnreadable},
-        {"GarbageAfterHeader", header + hardening::Garbage(8192, 11), kLowRes, kInputUnreadable},
-        {"HeaderOnly", header, kLowRes, kInputUnreadable},
-        {"NoPageTree", hardening::RawPdf({"<< /Type /Catalog >>"}), kLowRes, kInputUnreadable},
+        {"Empty", bytes(""), kLowRes, kInputUnreadable},
+        {"ZeroBytes", bytes(std::string(4096, '\0')), kLowRes, kInputUnreadable},
+        {"Garbage", [] { return hardening::Garbage(8192, 7); }, kLowRes, kInputUnreadable},
+        {"GarbageAfterHeader", [=] { return header + hardening::Garbage(8192, 11); }, kLowRes,
+         kInputUnreadable},
+        {"HeaderOnly", bytes(header), kLowRes, kInputUnreadable},
+        {"NoPageTree", [] { return hardening::RawPdf({"<< /Type /Catalog >>"}); }, kLowRes,
+         kInputUnreadable},
         {"PageTreeLoop",
-         hardening::RawPdf(
-             {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [2 0 R] /Count 1 >>"}),
+         [] {
+             return hardening::RawPdf({"<< /Type /Catalog /Pages 2 0 R >>",
+                                       "<< /Type /Pages /Kids [2 0 R] /Count 1 >>"});
+         },
          kLowRes, kInputUnreadable},
-        {"UserPassword", Encrypted("user"), kLowRes, kPasswordProtected},
+        {"UserPassword", [] { return Encrypted("user"); }, kLowRes, kPasswordProtected},
         // Beyond the largest raster side: refused before anything is allocated.
         {"HugePageByUserUnit",
-         hardening::RawPdf({"<< /Type /Catalog /Pages 2 0 R >>",
-                            "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
-                            "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 14400 14400] "
-                            "/UserUnit 75000 >>"}),
+         [] {
+             return hardening::RawPdf({"<< /Type /Catalog /Pages 2 0 R >>",
+                                       "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                                       "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 14400 14400] "
+                                       "/UserUnit 75000 >>"});
+         },
          {"-r", "1200x1200"},
          kInputUnreadable},
     };
@@ -240,10 +249,11 @@ class FailingInputTest : public ::testing::TestWithParam<CorpusCase> {};
 TEST_P(FailingInputTest, DefinedStatusOneMessageNoFile)
 {
     const CorpusCase &c = GetParam();
+    const std::string document = c.document();
     if (c.name == "UserPassword") {
-        ASSERT_FALSE(c.document.empty()) << "qpdf could not encrypt the document";
+        ASSERT_FALSE(document.empty()) << "qpdf could not encrypt the document";
     }
-    const HardeningRun run(c.document, c.args);
+    const HardeningRun run(document, c.args);
     run.ExpectDefinedEnd({c.status});
 }
 
