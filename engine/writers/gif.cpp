@@ -11,6 +11,8 @@ namespace rastool {
 
 namespace {
 
+constexpr int kMaxSide = 0xFFFF;
+
 int WriteBytes(GifFileType *gif, const GifByteType *data, int count)
 {
     auto *out = static_cast<std::FILE *>(gif->UserData);
@@ -31,6 +33,10 @@ public:
 private:
     void StartImage(const PageFormat &format) override
     {
+        // Sides are stored in 16 bits; giflib would silently keep only the low bits.
+        if (format.width > kMaxSide || format.height > kMaxSide) {
+            Refuse("the page is larger than the format's 65535-pixel limit");
+        }
         int error = 0;
         gif_ = EGifOpen(out_, WriteBytes, &error);
         if (gif_ == nullptr) {
