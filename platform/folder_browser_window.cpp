@@ -3,12 +3,14 @@
 
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QEvent>
 #include <QFileInfo>
 #include <QFileSystemModel>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTreeView>
 #include <QVBoxLayout>
 
@@ -59,6 +61,14 @@ FolderBrowserWindow::FolderBrowserWindow(QWidget *owner, const Options &opts)
     connect(buttons, &QDialogButtonBox::rejected, this, &FolderBrowserWindow::reject);
     connect(tree->selectionModel(), &QItemSelectionModel::currentChanged, this,
             &FolderBrowserWindow::OnCurrentChanged);
+    // The model reads folders in the background, and every row it adds or re-sorts above the
+    // selected folder pushes that folder down, out of view.
+    connect(model, &QFileSystemModel::rowsInserted, this, &FolderBrowserWindow::RevealSelection);
+    connect(model, &QFileSystemModel::layoutChanged, this, &FolderBrowserWindow::RevealSelection);
+    connect(tree->verticalScrollBar(), &QScrollBar::actionTriggered, this,
+            [this] { revealPath.clear(); });
+    tree->installEventFilter(this);
+    tree->viewport()->installEventFilter(this);
     UpdateConfirmButton();
 }
 
@@ -86,6 +96,19 @@ void FolderBrowserWindow::SelectFolder(const QString &path)
     if (!index.isValid())
         return;
     tree->setCurrentIndex(index);
+    revealPath = folder;
+    tree->scrollTo(index, QAbstractItemView::PositionAtCenter);
+}
+
+void FolderBrowserWindow::RevealSelection()
+{
+    if (revealPath.isEmpty())
+        return;
+    const QModelIndex index = tree->currentIndex();
+    if (!index.isValid() || model->filePath(index) != revealPath) {
+        revealPath.clear();
+        return;
+    }
     tree->scrollTo(index, QAbstractItemView::PositionAtCenter);
 }
 
@@ -123,6 +146,21 @@ void FolderBrowserWindow::accept()
         return;
     }
     QDialog::accept();
+}
+
+bool FolderBrowserWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    // Once the user clicks, types or scrolls in the tree, where it shows is theirs to choose.
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::KeyPress:
+    case QEvent::Wheel:
+        revealPath.clear();
+        break;
+    default:
+        break;
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void FolderBrowserWindow::OnCurrentChanged()

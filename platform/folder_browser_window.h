@@ -50,9 +50,13 @@ public:
 
     void accept() override;
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     void OnCurrentChanged();
     void UpdateConfirmButton();
+    void RevealSelection();
 
     Options options;
     QFileSystemModel *model;
@@ -60,6 +64,9 @@ private:
     QLabel *titleLabel;
     QLabel *statusLabel = nullptr;
     QDialogButtonBox *buttons;
+    // The folder that SelectFolder chose, kept in view while the tree is still reading the
+    // folders around it; cleared once the user acts on the tree.
+    QString revealPath;
 };
 
 // The file-system path of a tree item: true with the path when the item is an existing folder.

@@ -3,7 +3,9 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFileSystemModel>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <QTreeView>
 #include <gtest/gtest.h>
@@ -73,6 +75,40 @@ TEST_F(FolderBrowserWindowTest, SelectionStaysBelowTheTop)
         window.accept();
     });
     EXPECT_TRUE(window.Run());
+}
+
+TEST_F(FolderBrowserWindowTest, PreselectedFolderStaysInViewOnceItsFoldersAreRead)
+{
+    // The tree reads folders in the background: rows that arrive after the selection push it
+    // out of view unless the window scrolls to it again.
+    for (int i = 0; i < 300; ++i)
+        ASSERT_TRUE(QDir(root.path()).mkpath(QStringLiteral("many/d%1").arg(i, 3, 10, QChar('0'))));
+    const QString target = Path("many/d250");
+    FolderBrowserWindow window(&owner, {{}, root.path(), true, false});
+    window.onInitialized = [&] { window.SelectFolder(target); };
+    bool allRead = false;
+    QRect row;
+    QRect viewport;
+    WhenModal([&](FolderBrowserWindow *) {
+        QTreeView *tree = window.Tree();
+        auto *model = qobject_cast<QFileSystemModel *>(tree->model());
+        if (model == nullptr) {
+            ADD_FAILURE() << "the tree shows no file-system model";
+            window.reject();
+            return;
+        }
+        allRead = QTest::qWaitFor(
+            [&] { return model->rowCount(model->index(Path("many"))) == 300; }, 10000);
+        QTest::qWait(200);
+        row = tree->visualRect(tree->currentIndex());
+        viewport = tree->viewport()->rect();
+        window.reject();
+    });
+    window.Run();
+    ASSERT_TRUE(allRead);
+    EXPECT_EQ(window.SelectedPath(), target);
+    EXPECT_FALSE(row.isEmpty());
+    EXPECT_TRUE(viewport.contains(row.center())) << row.y() << " not within " << viewport.height();
 }
 
 } // namespace
