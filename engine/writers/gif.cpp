@@ -63,10 +63,21 @@ private:
     }
     void PutRows(const uint8_t *rows, int, int rowCount, std::ptrdiff_t stride) override
     {
+        // The codec masks each index to the depth in place: it gets a checked copy of the row,
+        // so an index too large is refused instead of becoming another colour.
+        const auto width = static_cast<std::size_t>(Format().width);
+        const unsigned limit = 1u << Format().bitsPerPixel;
+        row_.resize(width);
         errno = 0;
         for (int i = 0; i < rowCount; ++i) {
-            if (EGifPutLine(gif_, const_cast<GifPixelType *>(rows + i * stride), Format().width) ==
-                GIF_ERROR) {
+            const uint8_t *src = rows + i * stride;
+            for (std::size_t x = 0; x < width; ++x) {
+                if (src[x] >= limit) {
+                    Refuse("a palette index does not fit the colour depth");
+                }
+                row_[x] = src[x];
+            }
+            if (EGifPutLine(gif_, row_.data(), Format().width) == GIF_ERROR) {
                 Failed(gif_->Error);
             }
         }
@@ -90,6 +101,7 @@ private:
 
     std::FILE *out_;
     GifFileType *gif_ = nullptr;
+    std::vector<GifPixelType> row_;
 };
 
 } // namespace

@@ -21,6 +21,10 @@ INSTANTIATE_TEST_SUITE_P(GifGrey, WriterRoundTripTest,
 INSTANTIATE_TEST_SUITE_P(Gif, WriterContractTest,
                          ::testing::Values(WriterCase{"GIF", MakeGifWriter, 8, 24, 65536, 1},
                                            WriterCase{"GIF", MakeGifWriter, 1, 24, 1, 65536}));
+// The codec would keep only the index's low bits, a wrong colour instead of a refusal.
+INSTANTIATE_TEST_SUITE_P(Gif, PaletteIndexTest,
+                         ::testing::Values(WriterCase{"GIF", MakeGifWriter, 1, 24, 1, 65536},
+                                           WriterCase{"GIF", MakeGifWriter, 4, 24, 1, 65536}));
 
 } // namespace
 } // namespace writer_test
