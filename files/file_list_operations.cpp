@@ -71,15 +71,21 @@ public:
         switch (event->type()) {
         case QEvent::DragEnter:
         case QEvent::DragMove: {
+            // Drags without local files are left to the control under the pointer: text
+            // dragged into an edit still lands there.
             auto *drag = static_cast<QDropEvent *>(event);
-            if (!DroppedPaths(*drag->mimeData()).empty()) {
-                drag->acceptProposedAction();
+            if (DroppedPaths(*drag->mimeData()).empty()) {
+                return false;
             }
+            drag->acceptProposedAction();
             return true;
         }
         case QEvent::Drop: {
             auto *drop = static_cast<QDropEvent *>(event);
             PathList paths = DroppedPaths(*drop->mimeData());
+            if (paths.empty()) {
+                return false;
+            }
             drop->acceptProposedAction();
             QTimer::singleShot(
                 0, this, [this, paths = std::move(paths)] { operations_.OnDropFiles(paths); });
@@ -179,6 +185,13 @@ void FileListOperations::DragAcceptFiles(bool accept)
     if (accept && !dropFilter_) {
         dropFilter_ = std::make_unique<DropFilter>(*this);
         dialog_->installEventFilter(dropFilter_.get());
+        // A drag goes to the control under the pointer when that control takes drops, as edits
+        // do, and never reaches the window: files dropped there must still become rows.
+        for (QWidget *child : dialog_->findChildren<QWidget *>()) {
+            if (child->acceptDrops()) {
+                child->installEventFilter(dropFilter_.get());
+            }
+        }
     } else if (!accept) {
         dropFilter_.reset();
     }

@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QDropEvent>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -75,6 +76,7 @@ public:
 };
 
 constexpr uint32_t kButton = WindowStyle::Visible | WindowStyle::TabStop;
+constexpr int kDestinationEdit = 1040;
 
 const DialogTemplate &ListTemplate()
 {
@@ -97,6 +99,8 @@ const DialogTemplate &ListTemplate()
             {kConvert, ControlKind::PushButton, kButton | WindowStyle::Disabled, 300, 140, 47, 14,
              "Convert"},
             {kViewer, ControlKind::Custom, WindowStyle::Visible, 5, 5, 140, 190, ""},
+            {kDestinationEdit, ControlKind::Edit, kButton | WindowStyle::Border, 150, 160, 134, 12,
+             ""},
         },
         {}};
     return dialogTemplate;
@@ -416,7 +420,7 @@ TEST_F(FileListTest, DropAddsLocalFilesInOrderWithoutChangingInputDir)
     QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(&dialog, &drop);
     EXPECT_TRUE(drop.isAccepted());
-    QTRY_COMPARE(dialog.GetRowCount(), 3);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dialog.GetRowCount() == 3; }));
     EXPECT_EQ(Rows(dialog), (QStringList{"/d/z.pdf|0", "/d/a.pdf|0", "/d/m.txt|0"}));
     EXPECT_EQ(InputDir(), QStringLiteral("/kept"));
     EXPECT_EQ(Buttons(dialog), QStringLiteral("011"));
@@ -427,6 +431,44 @@ TEST_F(FileListTest, DropAddsLocalFilesInOrderWithoutChangingInputDir)
     QDragEnterEvent refused(at, Qt::CopyAction, &web, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(&dialog, &refused);
     EXPECT_FALSE(refused.isAccepted());
+}
+
+TEST_F(FileListTest, FilesDroppedOnAnEditBecomeRowsWhileTextStillLandsInIt)
+{
+    ListDialog dialog(false);
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    auto *edit = dialog.Item<QLineEdit>(kDestinationEdit);
+    ASSERT_NE(edit, nullptr);
+    ASSERT_TRUE(edit->acceptDrops());
+    const QPoint at = edit->rect().center();
+
+    // File managers offer the files' addresses as text too; the edit would take that text.
+    QMimeData files;
+    files.setUrls({QUrl::fromLocalFile(QStringLiteral("/d/a.pdf")),
+                   QUrl::fromLocalFile(QStringLiteral("/d/b.pdf"))});
+    files.setText(QStringLiteral("file:///d/a.pdf\r\nfile:///d/b.pdf\r\n"));
+    QDragEnterEvent enter(at, Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(edit, &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(at, Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(edit, &drop);
+    EXPECT_TRUE(drop.isAccepted());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dialog.GetRowCount() == 2; }));
+    EXPECT_EQ(Rows(dialog), (QStringList{"/d/a.pdf|0", "/d/b.pdf|0"}));
+    EXPECT_EQ(edit->text(), QString());
+
+    // Plain text is the edit's own business.
+    QMimeData text;
+    text.setText(QStringLiteral("/out"));
+    QDragEnterEvent textEnter(at, Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(edit, &textEnter);
+    EXPECT_TRUE(textEnter.isAccepted());
+    QDropEvent textDrop(at, Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(edit, &textDrop);
+    EXPECT_EQ(edit->text(), QStringLiteral("/out"));
+    QTest::qWait(20);
+    EXPECT_EQ(dialog.GetRowCount(), 2);
 }
 
 TEST_F(FileListTest, ViewerFailureIsReportedAndEndsTheAdd)
