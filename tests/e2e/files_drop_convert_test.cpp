@@ -80,7 +80,7 @@ TEST_F(FilesEndToEndTest, DroppedFilesAreListedPreviewedAndConverted)
     QApplication::sendEvent(&dialog, &drop);
 
     auto *list = dialog.Item<QTreeWidget>(MainControl::kFileList);
-    QTRY_COMPARE(list->topLevelItemCount(), 2);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return list->topLevelItemCount() == 2; }));
     EXPECT_EQ(list->topLevelItem(0)->text(0), report);
     EXPECT_EQ(list->topLevelItem(0)->text(1), QStringLiteral("3"));
     EXPECT_EQ(list->topLevelItem(1)->text(0), letter);

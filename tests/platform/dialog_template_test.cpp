@@ -255,7 +255,8 @@ TEST_F(SpinButtonTest, HoldingAnArrowRepeats)
     parent.show();
     edit->setText("100");
     QTest::mousePress(spin, Qt::LeftButton, {}, QPoint(9, 3));
-    QTRY_VERIFY_WITH_TIMEOUT(edit->text().toInt() >= 103, 3000);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return edit->text().toInt() >= 103; }, 3000))
+        << edit->text().toStdString();
     QTest::mouseRelease(spin, Qt::LeftButton, {}, QPoint(9, 3));
 }
 
