@@ -33,17 +33,31 @@ FileSelection SelectionFromPaths(const std::vector<std::string> &paths, PathStyl
         selection.first = paths.front();
         return selection;
     }
+    if (paths.empty()) {
+        return selection;
+    }
+    // Names typed with a folder of their own pick files from several folders. The answer's
+    // folder is then the deepest one that holds them all, and each name keeps the rest of its
+    // path, so that folder plus name is still the chosen file.
+    const PathComponents firstParts = SplitPath(paths.front(), style);
+    std::string directory = firstParts.directory;
     for (const std::string &path : paths) {
-        const PathComponents parts = SplitPath(path, style);
-        if (selection.names.empty()) {
-            std::string directory = parts.directory;
-            // "/" and "C:\" keep their separator: without it they would name no folder.
-            if (directory.size() > 1 && IsPathSeparator(directory.back(), style)) {
+        while (!directory.empty() && path.compare(0, firstParts.drive.size() + directory.size(),
+                                                  firstParts.drive + directory) != 0) {
+            directory.pop_back();
+            while (!directory.empty() && !IsPathSeparator(directory.back(), style)) {
                 directory.pop_back();
             }
-            selection.first = parts.drive + directory;
         }
-        selection.names.push_back(parts.baseName + parts.extension);
     }
+    const std::string folder = firstParts.drive + directory;
+    for (const std::string &path : paths) {
+        selection.names.push_back(path.substr(folder.size()));
+    }
+    // "/" and "C:\" keep their separator: without it they would name no folder.
+    if (directory.size() > 1 && IsPathSeparator(directory.back(), style)) {
+        directory.pop_back();
+    }
+    selection.first = firstParts.drive + directory;
     return selection;
 }

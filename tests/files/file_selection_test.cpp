@@ -93,4 +93,28 @@ TEST(SelectionFromPathsTest, ShapesDialogPathsAsThePlatformAnswers)
     EXPECT_EQ(drive.names, (std::vector<std::string>{"a.pdf", "b"}));
 }
 
+// Names typed with folders can pick files from several folders at once; each must still resolve
+// to the file chosen, not to a file of that name in the first one's folder.
+TEST(SelectionFromPathsTest, FilesFromSeveralFoldersKeepTheirOwnFolders)
+{
+    struct Case {
+        std::vector<std::string> chosen;
+        std::string folder;
+    };
+    const Case cases[] = {
+        {{"/home/u/a.pdf", "/home/u/sub/b.pdf"}, "/home/u"},
+        {{"/home/u/sub/b.pdf", "/home/u/a.pdf"}, "/home/u"},
+        // A shared start of a name is no shared folder.
+        {{"/data/a/x.pdf", "/data/ab/y.pdf"}, "/data"},
+        {{"/tmp/a.pdf", "/srv/b.pdf"}, "/"},
+    };
+    for (const Case &c : cases) {
+        const FileSelection selection = SelectionFromPaths(c.chosen, PathStyle::Posix);
+        EXPECT_EQ(selection.first, c.folder);
+        const ResolvedSelection resolved = ResolveSelection(selection, PathStyle::Posix);
+        EXPECT_EQ(resolved.paths, PathList(c.chosen.begin(), c.chosen.end())) << c.folder;
+        EXPECT_EQ(resolved.inputDir, c.folder);
+    }
+}
+
 } // namespace
