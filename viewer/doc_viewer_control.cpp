@@ -5,6 +5,7 @@
 #include "viewer/page_view.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QToolButton>
@@ -151,6 +152,11 @@ bool DocViewerControl::OpenDocument(const QString &path, const QString &second,
         throw DispatchError(QStringLiteral("Out of present range."));
     }
     CloseDocument();
+    // Only a regular file can be a document: a named pipe or a device would hold the window
+    // while it is read, for ever if nothing ends it.
+    if (!QFileInfo(path).isFile()) {
+        return false;
+    }
     std::unique_ptr<render::Document> document;
     try {
         document = std::make_unique<render::Document>(QFile::encodeName(path).toStdString());

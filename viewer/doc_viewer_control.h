@@ -28,7 +28,8 @@ class PageView;
 //       Closes the open document and opens `path`, shown at `zoom` percent of its actual size
 //       (100: a point of the page is a point on the screen), from the first page. The second and
 //       third texts are reserved and must be empty. A file that cannot be read (missing, not a
-//       PDF, damaged, password-protected, a folder) leaves no document open and answers false.
+//       PDF, damaged, password-protected, a folder, a pipe or device) leaves no document open and
+//       answers false.
 //   8 ApplyDisplaySetting(short setting)            -> none
 //       How the pages are fitted to the view: 1 at the zoom given to OpenDocument, 2 the whole
 //       page in view, 3 the page width across the view.

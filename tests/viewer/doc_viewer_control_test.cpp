@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QImage>
 #include <QKeyEvent>
 #include <QScrollBar>
@@ -13,7 +14,13 @@
 #include <QWheelEvent>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <fcntl.h>
 #include <functional>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -135,6 +142,34 @@ INSTANTIATE_TEST_SUITE_P(
                                       return path;
                                   }}),
     [](const ::testing::TestParamInfo<BrokenInput> &info) { return std::string(info.param.name); });
+
+// A pipe named like a PDF has no end: reading it would hold the window until some other
+// program writes to it. The viewer must not even open it for reading.
+TEST_F(DocViewerTest, NamedPipeIsNoDocumentAndIsNeverOpened)
+{
+    const QByteArray pipe = QFile::encodeName(dir.filePath("pipe.pdf"));
+    ASSERT_EQ(mkfifo(pipe.constData(), 0600), 0);
+    std::atomic<bool> done{false};
+    std::atomic<bool> readerSeen{false};
+    // Opening the writing end without blocking succeeds only while a reader has the pipe
+    // open; it also lets a blocked reader go on, so the test ends either way.
+    std::thread writer([&] {
+        while (!done) {
+            const int fd = ::open(pipe.constData(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0) {
+                readerSeen = true;
+                ::close(fd);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
+    const bool opened = viewer.OpenDocument(QFile::decodeName(pipe), {}, {}, 100);
+    done = true;
+    writer.join();
+    EXPECT_FALSE(opened);
+    EXPECT_EQ(viewer.GetPageCount(), 0);
+    EXPECT_FALSE(readerSeen);
+}
 
 TEST_F(DocViewerTest, TruncatedDocumentAnswersConsistently)
 {
