@@ -412,10 +412,10 @@ void Convert(const Options &options, const WarningSink &warn, unsigned workers)
     for (int page = first; page <= last; ++page) {
         job.pages.push_back(PlanPage(*doc, page - 1, options, classF));
     }
-    job.writerOptions.pageCount = static_cast<int>(job.pages.size());
-
     const bool oneFile =
         job.pages.size() == 1 || (type->multiPage && (options.multiPage || classF));
+    // The pages this one file holds: a file per page is a single-page file.
+    job.writerOptions.pageCount = oneFile ? static_cast<int>(job.pages.size()) : 1;
     if (workers == 0) {
         workers = std::max(1u, std::thread::hardware_concurrency());
     }

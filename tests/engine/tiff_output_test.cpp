@@ -112,6 +112,19 @@ TEST_F(TiffTest, MultiPageFileHoldsEveryPageInOrder)
     EXPECT_EQ(engine_test::FilesIn(dir.path()).count("all-001.tif"), 0u);
 }
 
+TEST_F(TiffTest, AFilePerPageCarriesNoMultiPageTags)
+{
+    const std::string out = dir / "each.tif";
+    const auto run = Run({"-o", out, "-c", "g4", "-r", "30x30"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    for (const char *name : {"each-001.tif", "each-002.tif", "each-003.tif"}) {
+        const auto dirs = Directories(dir / name);
+        ASSERT_EQ(dirs.size(), 1u) << name;
+        EXPECT_EQ(Tag(dirs[0], "PageNumber"), "(missing)") << name;
+        EXPECT_EQ(Tag(dirs[0], "SubFileType"), "(missing)") << name;
+    }
+}
+
 TEST_F(TiffTest, ClassFIsOneGroup3FileOfFaxLines)
 {
     struct Row {
