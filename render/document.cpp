@@ -250,7 +250,8 @@ namespace {
 // apart before the library sees it.
 void CheckFile(const std::string &path)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that a named pipe is refused below instead of waiting for a writer.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         FailFromErrno(path, errno);
     }
@@ -263,6 +264,10 @@ void CheckFile(const std::string &path)
     if (S_ISDIR(info.st_mode)) {
         ::close(fd);
         throw RenderError(RenderError::Kind::Unreadable, path + ": is a folder, not a file");
+    }
+    if (!S_ISREG(info.st_mode)) {
+        ::close(fd);
+        throw RenderError(RenderError::Kind::Unreadable, path + ": is not a regular file");
     }
     unsigned char head[kHeaderWindow];
     size_t got = 0;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <sys/stat.h>
 #include <thread>
 
 using render::Document;
@@ -197,6 +198,9 @@ TEST(DocumentTest, OpenFailuresAreClassified)
     EXPECT_EQ(OpenKind(dir.path()), Kind::Unreadable);
     EXPECT_EQ(OpenKind(dir / "empty.pdf"), Kind::Unreadable);
     EXPECT_EQ(OpenKind(dir / "text.pdf"), Kind::Unreadable);
+    // A named pipe with no writer would hold a blocking open for ever.
+    ASSERT_EQ(::mkfifo((dir / "pipe.pdf").c_str(), 0600), 0);
+    EXPECT_EQ(OpenKind(dir / "pipe.pdf"), Kind::Unreadable);
     const Kind garbage = OpenKind(dir / "garbage.pdf");
     EXPECT_TRUE(garbage == Kind::Damaged || garbage == Kind::Unreadable);
     EXPECT_EQ(OpenKind(dir / "locked.pdf"), Kind::Password);
