@@ -291,19 +291,37 @@ private:
         if (bits >= 8) {
             return row;
         }
-        std::fill(packed_.begin(), packed_.end(), 0);
-        const int perByte = 8 / bits;
-        for (int x = 0; x < format_.width; ++x) {
-            unsigned value = row[x];
-            if (bits == 1) {
-                value = (value & 1) ^ (invert_ ? 1 : 0);
-            } else {
-                value &= 0x0F;
-            }
-            const int shift = 8 - bits * (x % perByte + 1);
-            packed_[static_cast<size_t>(x / perByte)] |= static_cast<uint8_t>(value << shift);
+        if (bits == 1) {
+            PackBits<1>(row, invert_ ? 1 : 0);
+        } else {
+            PackBits<4>(row, 0);
         }
         return packed_.data();
+    }
+
+    // A whole byte is assembled in a register: a bilevel fax page is mostly this loop.
+    template <int bits> void PackBits(const uint8_t *row, unsigned flip)
+    {
+        constexpr int perByte = 8 / bits;
+        constexpr unsigned mask = (1u << bits) - 1;
+        const int width = format_.width;
+        uint8_t *out = packed_.data();
+        int x = 0;
+        for (; x + perByte <= width; x += perByte) {
+            unsigned byte = 0;
+            for (int k = 0; k < perByte; ++k) {
+                byte = byte << bits | ((row[x + k] & mask) ^ flip);
+            }
+            *out++ = static_cast<uint8_t>(byte);
+        }
+        if (x < width) {
+            unsigned byte = 0;
+            const int left = width - x;
+            for (int k = 0; k < left; ++k) {
+                byte = byte << bits | ((row[x + k] & mask) ^ flip);
+            }
+            *out = static_cast<uint8_t>(byte << bits * (perByte - left));
+        }
     }
 
     [[noreturn]] void Refuse(const std::string &reason) const
