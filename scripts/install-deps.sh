@@ -10,7 +10,7 @@ packages=(
   libmupdf-dev libfreetype-dev libharfbuzz-dev libjbig2dec0-dev libopenjp2-7-dev
   libjpeg62-turbo-dev libgumbo-dev libmujs-dev zlib1g-dev
   libtiff-dev libpng-dev libgif-dev libimagequant-dev
-  libtiff-tools imagemagick libwmf-bin inkscape netpbm
+  libtiff-tools imagemagick libwmf-bin inkscape netpbm pngcheck
   xvfb xauth fonts-dejavu-core
   poppler-utils ghostscript mupdf-tools hyperfine time qpdf
   clang libclang-rt-14-dev
