@@ -28,6 +28,7 @@ public:
     void Finish();
 
 private:
+    static void Threshold(const uint8_t *grey, uint8_t *out, size_t width);
     void Diffuse(const uint8_t *grey, uint8_t *out);
     void Quantise();
 

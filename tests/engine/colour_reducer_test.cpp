@@ -78,6 +78,25 @@ TEST(ColourReducerTest, FaxThresholdSplitsAtMidGrey)
     EXPECT_EQ(w.ended, 1);
 }
 
+// Rows wider than one machine word are compared eight pixels at a time; the last pixels of a row
+// and the grey levels either side of the threshold must come out the same as one at a time.
+TEST(ColourReducerTest, FaxThresholdHoldsAcrossWholeWordsAndTheRowEnd)
+{
+    const std::vector<uint8_t> row{127, 128, 0,   255, 126, 129, 1,   254, 128, 127,
+                                   64,  192, 200, 100, 130, 120, 255, 0,   128};
+    const std::vector<uint8_t> blackWhite{0, 1, 0, 1, 0, 1, 0, 1, 1, 0, 0, 1, 1, 0, 1, 0, 1, 0, 1};
+    const int width = static_cast<int>(row.size());
+    std::vector<uint8_t> grey = row;
+    grey.insert(grey.end(), row.rbegin(), row.rend());
+    std::vector<uint8_t> expected = blackWhite;
+    expected.insert(expected.end(), blackWhite.rbegin(), blackWhite.rend());
+
+    RecordingWriter w;
+    PageReducer reducer(Depth::Bw1, true, Page(width, 2), w);
+    Feed(reducer, grey, width, 1, 2, 1);
+    EXPECT_EQ(w.pixels, expected);
+}
+
 TEST(ColourReducerTest, ErrorDiffusionKeepsTheGreyLevelAcrossBands)
 {
     const int width = 64, height = 64;
