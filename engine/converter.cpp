@@ -422,6 +422,11 @@ void Convert(const Options &options, const WarningSink &warn, unsigned workers)
     if (!oneFile) {
         workers = std::min<unsigned>(workers, static_cast<unsigned>(job.pages.size()));
     }
+    // A folder that cannot take files fails here, once and naming the first file, rather than
+    // in whichever worker happens to create its file first.
+    OutputFile(oneFile ? options.output
+                       : PageFileName(options.output, job.pages.front().index + 1,
+                                      job.pages.back().index + 1));
     auto docs = OpenWorkers(std::move(doc), options.input, workers);
     if (oneFile) {
         WriteOneFile(job, docs, options.output);
