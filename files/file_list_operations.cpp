@@ -431,5 +431,8 @@ std::optional<std::string> FileListOperations::GetRowPath(int32_t row) const
     if (item == nullptr) {
         return std::nullopt;
     }
-    return item->data(0, kPathBytesRole).toByteArray().toStdString();
+    // A row put in the list as plain text carries no bytes; its text is then the path.
+    const QVariant bytes = item->data(0, kPathBytesRole);
+    return bytes.isValid() ? bytes.toByteArray().toStdString()
+                           : QFile::encodeName(item->text(0)).toStdString();
 }
