@@ -54,6 +54,11 @@ field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Architecture)" = "$arch" ] || fail "Architecture is '$(field Architecture)'"
 [ "$(field Section)" = graphics ] || fail "Section is '$(field Section)', not graphics"
 [ -n "$(field Maintainer)" ] || fail "no Maintainer"
+# No maintainer scripts: nothing needs running at installation, and a postrm would keep the
+# package's record after apt-get remove until it is purged.
+dpkg-deb -e "$deb" "$work/control"
+[ "$(ls "$work/control" | tr '\n' ' ')" = "control md5sums " ] ||
+    fail "control files beyond control and md5sums: $(ls "$work/control")"
 [ "$(field Description | wc -l)" -ge 3 ] || fail "Description has no extended text"
 
 depends=$(field Depends)
@@ -91,7 +96,7 @@ done <"$work/needed"
 for expected in \
     usr/bin/pagemint usr/bin/rastool \
     usr/lib/pagemint/pagemint usr/lib/pagemint/rastool usr/lib/pagemint/help.htm \
-    usr/lib/pagemint/librender.so \
+    usr/lib/pagemint/lib/librender.so \
     usr/share/applications/io.github.pagemint.Pagemint.desktop \
     usr/share/metainfo/io.github.pagemint.Pagemint.metainfo.xml \
     usr/share/icons/hicolor/scalable/apps/pagemint.svg \
@@ -100,7 +105,7 @@ for expected in \
     grep -qx "$expected" "$work/files" || fail "the package lacks $expected"
 done
 grep -v '^usr/' "$work/files" >"$work/stray" && fail "files outside usr/: $(cat "$work/stray")"
-grep '^usr/lib/' "$work/files" | grep -v '^usr/lib/pagemint/[^/]*$' >"$work/stray" &&
+grep '^usr/lib/' "$work/files" | grep -Ev '^usr/lib/pagemint/(lib/)?[^/]*$' >"$work/stray" &&
     fail "files in usr/lib outside its private folder: $(cat "$work/stray")"
 grep -E '(^usr/include/|\.a$|\.so\.[0-9])' "$work/files" >"$work/stray" &&
     fail "development files or versioned libraries: $(cat "$work/stray")"
@@ -117,7 +122,7 @@ for entry in "$root"/usr/bin/*; do
 done
 for elf in "$root"/usr/lib/pagemint/pagemint "$root"/usr/lib/pagemint/rastool; do
     runpath=$(readelf -d "$elf" | sed -n 's/.*(RUNPATH).*\[\(.*\)\]/\1/p')
-    [ "$runpath" = '$ORIGIN' ] || fail "${elf##*/} searches libraries in '$runpath'"
+    [ "$runpath" = '$ORIGIN/lib' ] || fail "${elf##*/} searches libraries in '$runpath'"
 done
 
 # --- metadata ---------------------------------------------------------------------------------
@@ -156,7 +161,7 @@ version_line=$("$root/usr/bin/rastool" --version) || fail "rastool --version fai
 # Through the link, the loader must still find the render library beside the real executable,
 # not any other copy.
 loaded() { LD_DEBUG=libs "$@" 2>&1 >/dev/null | sed -n 's/.*calling init: \(.*librender.so\)$/\1/p'; }
-[ "$(loaded "$root/usr/bin/rastool" --version)" = "$root/usr/lib/pagemint/librender.so" ] ||
+[ "$(loaded "$root/usr/bin/rastool" --version)" = "$root/usr/lib/pagemint/lib/librender.so" ] ||
     fail "rastool loads the render library from '$(loaded "$root/usr/bin/rastool" --version)'"
 
 # A one-page document of 200 x 100 points with a blue square, written with exact offsets.
@@ -197,7 +202,7 @@ frontend=$!
 sleep 2
 if kill -0 "$frontend" 2>/dev/null; then
     mapped=$(sed -n 's/.* \(\/.*librender.so\)$/\1/p' "/proc/$frontend/maps" | sort -u)
-    [ "$mapped" = "$root/usr/lib/pagemint/librender.so" ] ||
+    [ "$mapped" = "$root/usr/lib/pagemint/lib/librender.so" ] ||
         fail "pagemint loads the render library from '$mapped'"
     kill "$frontend"
     wait "$frontend" 2>/dev/null || true
