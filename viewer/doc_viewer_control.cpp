@@ -306,7 +306,10 @@ QString DocViewerControl::navigationText() const
 void DocViewerControl::UpdateNavigation()
 {
     const int count = view_->PageCount();
+    // Without a document there is no page to tell.
     pageField_->setEnabled(count > 0);
+    pageLabel_->setVisible(count > 0);
+    pageField_->setVisible(count > 0);
     if (count <= 0) {
         pageField_->clear();
         countLabel_->clear();

@@ -248,6 +248,7 @@ TEST_F(DocViewerTest, PageFieldFollowsThePageAndGoesToTheTypedOne)
     Call(DocViewerControl::kCloseDocument);
     EXPECT_TRUE(field->text().isEmpty());
     EXPECT_FALSE(field->isEnabled());
+    EXPECT_FALSE(field->isVisible());
 }
 
 // In a dialog, Enter that nobody takes presses the default button and ends the dialog.
