@@ -123,7 +123,6 @@ DocViewerControl::DocViewerControl(QWidget *parent) : QWidget(parent)
         new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), pageField_));
     pageField_->setMaxLength(10);
     pageField_->installEventFilter(this);
-    pageLabel_->setBuddy(pageField_);
     countLabel_ = new QLabel(navigationBar_);
     auto *barLayout = new QHBoxLayout(navigationBar_);
     barLayout->setContentsMargins(2, 2, 2, 2);
@@ -160,11 +159,16 @@ DocViewerControl::~DocViewerControl() = default;
 bool DocViewerControl::eventFilter(QObject *watched, QEvent *event)
 {
     // Enter in the page field is the field's own: passed on, it would press the window's
-    // default button.
+    // default button. Esc first takes back what was typed, and only then is the window's.
     if (watched == pageField_ && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent *>(event)->key();
         if (key == Qt::Key_Return || key == Qt::Key_Enter) {
             GoToTypedPage();
+            return true;
+        }
+        if (key == Qt::Key_Escape && pageField_->isModified()) {
+            pageField_->setModified(false);
+            UpdateNavigation();
             return true;
         }
     }

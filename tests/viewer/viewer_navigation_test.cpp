@@ -251,8 +251,9 @@ TEST_F(DocViewerTest, PageFieldFollowsThePageAndGoesToTheTypedOne)
     EXPECT_FALSE(field->isVisible());
 }
 
-// In a dialog, Enter that nobody takes presses the default button and ends the dialog.
-TEST(DocViewerInDialogTest, EnterInThePageFieldIsNotTheDialogsEnter)
+// In a dialog, Enter or Esc that nobody takes presses the default button or cancels, and either
+// ends the dialog.
+TEST(DocViewerInDialogTest, EnterAndEscInThePageFieldAreNotTheDialogsFirst)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("ten.pdf"));
@@ -279,6 +280,17 @@ TEST(DocViewerInDialogTest, EnterInThePageFieldIsNotTheDialogsEnter)
     EXPECT_TRUE(dialog.isVisible());
     EXPECT_EQ(dialog.result(), 0);
     EXPECT_EQ(viewer->pageView()->CurrentPage(), 6);
+
+    // Esc takes back a number typed and not gone to; a second Esc is the dialog's.
+    field->setFocus();
+    field->selectAll();
+    QTest::keyClicks(field, QStringLiteral("3"));
+    QTest::keyClick(field, Qt::Key_Escape);
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(field->text(), QStringLiteral("7"));
+    QTest::keyClick(field, Qt::Key_Escape);
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_EQ(dialog.result(), QDialog::Rejected);
 }
 
 // Resident memory of this process, in bytes.
