@@ -5,7 +5,9 @@
 # Give a second build tree (for instance one of the main branch) to measure both side by side:
 # each is measured with its own sources, by the same program.
 # Usage: bench/viewer_open.sh [build-dir] [other-build-dir] -- file.pdf...
-# Defaults: Debian's R reference manual (r-doc-pdf) and the PGF manual (texlive-pictures-doc).
+# Defaults: Debian's R reference manual and the PGF manual. Their packages are large and only
+# this benchmark reads them, so they are not among scripts/install-deps.sh's:
+#   apt-get install r-doc-pdf texlive-pictures-doc
 set -euo pipefail
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
 builds=()
@@ -20,6 +22,12 @@ if [ ${#files[@]} -eq 0 ]; then
   files=(/usr/share/R/doc/manual/fullrefman.pdf)
   files+=(/usr/share/doc/texlive-doc/generic/pgf/pgfmanual.pdf)
 fi
+for file in "${files[@]}"; do
+  if [ ! -r "$file" ]; then
+    echo "$file: not found (see the packages at the top of $0)" >&2
+    exit 1
+  fi
+done
 runs=${RUNS:-3}
 
 for build in "${builds[@]}"; do
