@@ -154,7 +154,14 @@ DocViewerControl::DocViewerControl(QWidget *parent) : QWidget(parent)
     UpdateNavigation();
 }
 
-DocViewerControl::~DocViewerControl() = default;
+DocViewerControl::~DocViewerControl()
+{
+    // The children outlive this part of the object: what they signal on their way out (the
+    // page field losing focus as the window goes) must not reach it.
+    pageField_->removeEventFilter(this);
+    pageField_->disconnect(this);
+    view_->disconnect(this);
+}
 
 bool DocViewerControl::eventFilter(QObject *watched, QEvent *event)
 {
