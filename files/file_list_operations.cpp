@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 #include "files/file_list_operations.h"
 
+#include "files/path_column_delegate.h"
 #include "platform/dialog_template.h"
 #include "platform/message_box.h"
 #include "platform/profile_file.h"
@@ -156,6 +157,7 @@ void FileListOperations::InitFileList()
     list->setSelectionBehavior(QAbstractItemView::SelectRows);
     list->setAllColumnsShowFocus(true);
     list->setItemDelegate(new GridLineDelegate(list));
+    PathColumnDelegate::Install(list, 0);
     QHeaderView *header = list->header();
     header->setSectionsMovable(true);
     header->setStretchLastSection(false);
