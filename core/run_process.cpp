@@ -119,15 +119,17 @@ private:
 // line that holds more than blanks.
 class ErrorRelay {
 public:
-    // Takes what the read end holds now. False once the child's side is closed (or the pipe
-    // fails) and nothing more will come.
+    // Takes what the read end holds now, up to a pipe's usual capacity, so that a child that
+    // writes without pause still lets the wait look at its end. False once the child's side
+    // is closed (or the pipe fails) and nothing more will come.
     bool TakeAvailable(int readEnd)
     {
         char chunk[4096];
-        for (;;) {
+        for (int chunks = 0; chunks < 16;) {
             const ssize_t got = read(readEnd, chunk, sizeof chunk);
             if (got > 0) {
                 Take(chunk, static_cast<size_t>(got));
+                ++chunks;
                 continue;
             }
             if (got < 0 && errno == EINTR) {
@@ -135,6 +137,7 @@ public:
             }
             return got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
         }
+        return true;
     }
 
     std::string LastLine() const

@@ -209,11 +209,4 @@ TEST_F(RowFailureTest, FailureFindsItsRowAfterRowsAboveWereRemoved)
     EXPECT_TRUE(RowFailure(dialog.Row(0)).isEmpty());
 }
 
-TEST(RowToolTipTest, FailureWinsOverThePath)
-{
-    EXPECT_EQ(RowToolTip(QStringLiteral("/d/a.pdf"), QString()), QStringLiteral("/d/a.pdf"));
-    EXPECT_EQ(RowToolTip(QStringLiteral("/d/a.pdf"), QStringLiteral("Could not be read: x")),
-              QStringLiteral("Could not be read: x"));
-}
-
 } // namespace
