@@ -2,6 +2,7 @@
 #include "files/file_list_operations.h"
 
 #include "files/path_column_delegate.h"
+#include "files/row_failure.h"
 #include "platform/dialog_template.h"
 #include "platform/message_box.h"
 #include "platform/profile_file.h"
@@ -245,6 +246,9 @@ void FileListOperations::AddFilesToList(const PathList &paths)
         const int32_t pages = docViewer.GetPageCount();
         docViewer.CloseDocument();
         SetListItem(QString::number(pages), row, 1, std::nullopt);
+        if (QTreeWidgetItem *item = FileList() ? FileList()->topLevelItem(row) : nullptr) {
+            ShowAddedRowState(*item, path, pages);
+        }
     }
     EnableControl(FileListControl::kRemoveAll, true);
     EnableControl(FileListControl::kConvert, true);

@@ -3,6 +3,7 @@
 
 #include "controls/gradient_progress_ctrl.h"
 #include "core/run_batch.h"
+#include "files/row_failure.h"
 #include "platform/data_exchange.h"
 #include "platform/message_box.h"
 #include "platform/shell_open.h"
@@ -349,4 +350,15 @@ void MainDialog::KeepAliveWhileWaiting()
 {
     // Paint and other non-input events only: input waits for the next dispatch between rows.
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void MainDialog::ClearRowFailures()
+{
+    if (QTreeWidget *list = FileList())
+        ::ClearRowFailures(*list);
+}
+
+void MainDialog::ReportRowFailure(int32_t row, const std::string &input, const std::string &reason)
+{
+    ShowConversionFailure(*this, row, input, reason);
 }
