@@ -465,13 +465,14 @@ void Convert(const Options &options, const WarningSink &warn, unsigned workers)
 
     // A runaway page cannot be interrupted inside the PDF library: the watchdog removes the
     // temporary files and ends the process itself, with a status of its own.
-    const std::string timeLimitText =
-        Printable(input) + ": page %d took longer than the limit of " +
-        std::to_string(options.pageTimeLimit) + " seconds and was stopped\n";
-    PageWatchdog watchdog(std::chrono::seconds(options.pageTimeLimit), [&timeLimitText](int page) {
+    const int limit = options.pageTimeLimit;
+    const std::string limitText = " took longer than the limit of " + std::to_string(limit) +
+                                  (limit == 1 ? " second" : " seconds") + " and was stopped\n";
+    PageWatchdog watchdog(std::chrono::seconds(limit), [&input, &limitText](int page) {
         OutputFile::RemoveTemporaryFiles();
-        std::fputs("rastool: ", stderr);
-        std::fprintf(stderr, timeLimitText.c_str(), page);
+        const std::string line =
+            "rastool: " + Printable(input) + ": page " + std::to_string(page) + limitText;
+        std::fputs(line.c_str(), stderr);
         std::_Exit(static_cast<int>(ExitStatus::PageTimeLimit));
     });
     const bool fax = isTiff && IsFaxCompression(compression);

@@ -443,7 +443,8 @@ void Document::Open()
         s.Fail(RenderError::Kind::Damaged, "the file is damaged and cannot be repaired", code);
     }
     if (s.pageCount <= 0) {
-        s.Fail(RenderError::Kind::Unreadable, "no page of the document can be read", 0);
+        s.Fail(RenderError::Kind::Unreadable,
+               "no page of the document can be read; the file may be damaged", 0);
     }
     // What opening warned of is the repair, reported as such by Problems().
     s.warned = false;
