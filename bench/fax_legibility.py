@@ -10,6 +10,9 @@ Two measures, at 204x98 and 204x196 dpi:
 - Ruled lines kept: a two-page form with ruled tables (rules of 0.25 to 1 point, written here as
   a PDF) is faxed by each tool, and every rule is looked up in the image: a rule counts as kept
   when at least 95 % of its length is black within a pixel of where it should be.
+- Photo tone error: a page holding a real photograph (from Debian's texlive-pictures-doc) is
+  faxed, and the share of black in each 12x12 block is compared with the grey level of the same
+  block rendered in grey by pdftoppm: the mean difference, 0 (every tone kept) to 255.
 
 Usage: python3 bench/fax_legibility.py --rastool build/bin/rastool [--markdown]
 """
@@ -30,6 +33,8 @@ DOCUMENTS = [
     ("valgrind", "/usr/share/doc/valgrind/valgrind_manual.pdf.gz", [12, 40]),
     ("nettle-dev", "/usr/share/doc/nettle-dev/nettle.pdf.gz", [8, 30]),
 ]
+PHOTO_PACKAGE = "texlive-pictures-doc"
+PHOTO = "/usr/share/doc/texlive-doc/latex/callouts/A319neo.jpg"
 RESOLUTIONS = [(204, 98), (204, 196)]
 TOOLS = {"tesseract": "tesseract-ocr", "gs": "ghostscript", "pdftotext": "poppler-utils",
          "convert": "imagemagick"}
@@ -38,6 +43,8 @@ TOOLS = {"tesseract": "tesseract-ocr", "gs": "ghostscript", "pdftotext": "popple
 def ensure_tools():
     missing = sorted({pkg for tool, pkg in TOOLS.items() if not shutil.which(tool)})
     missing += [pkg for pkg, path, _ in DOCUMENTS if not os.path.exists(path)]
+    if not os.path.exists(PHOTO):
+        missing.append(PHOTO_PACKAGE)
     if missing:
         cmd = ["apt-get", "install", "-y", "-qq", "--no-install-recommends"] + missing
         if os.geteuid() != 0:
@@ -121,18 +128,7 @@ def form_pdf(path):
                         "/Resources << /Font << /F1 3 0 R >> >> /Contents %d 0 R >>"
                         % (5 + 2 * i)).encode())
         objects.append(b"<< /Length %d >>\nstream\n" % len(content) + content + b"\nendstream")
-    out = b"%PDF-1.4\n"
-    offsets = []
-    for i, body in enumerate(objects):
-        offsets.append(len(out))
-        out += b"%d 0 obj\n" % (i + 1) + body + b"\nendobj\n"
-    xref = len(out)
-    out += b"xref\n0 %d\n0000000000 65535 f \n" % (len(objects) + 1)
-    out += b"".join(b"%010d 00000 n \n" % o for o in offsets)
-    out += b"trailer\n<< /Size %d /Root 1 0 R >>\nstartxref\n%d\n%%%%EOF\n" % (
-        len(objects) + 1, xref)
-    with open(path, "wb") as f:
-        f.write(out)
+    write_pdf(path, objects)
     return rules
 
 
@@ -169,6 +165,69 @@ def rules_kept(bitmap, rules, res, page_height_pt=842):
     return kept
 
 
+def write_pdf(path, objects):
+    out = b"%PDF-1.4\n"
+    offsets = []
+    for i, body in enumerate(objects):
+        offsets.append(len(out))
+        out += b"%d 0 obj\n" % (i + 1) + body + b"\nendobj\n"
+    xref = len(out)
+    out += b"xref\n0 %d\n0000000000 65535 f \n" % (len(objects) + 1)
+    out += b"".join(b"%010d 00000 n \n" % o for o in offsets)
+    out += b"trailer\n<< /Size %d /Root 1 0 R >>\nstartxref\n%d\n%%%%EOF\n" % (
+        len(objects) + 1, xref)
+    with open(path, "wb") as f:
+        f.write(out)
+
+
+def photo_pdf(path):
+    """An A4 page with the photograph across its upper half."""
+    size = run(["identify", "-format", "%w %h", PHOTO]).split()
+    width, height = int(size[0]), int(size[1])
+    with open(PHOTO, "rb") as f:
+        jpeg = f.read()
+    shown_h = 483 * height / width
+    content = b"q 483 0 0 %.2f 56 %.2f cm /Im Do Q" % (shown_h, 780 - shown_h)
+    write_pdf(path, [
+        b"<< /Type /Catalog /Pages 2 0 R >>",
+        b"<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] "
+        b"/Resources << /XObject << /Im 5 0 R >> >> /Contents 4 0 R >>",
+        b"<< /Length %d >>\nstream\n" % len(content) + content + b"\nendstream",
+        b"<< /Type /XObject /Subtype /Image /Width %d /Height %d /ColorSpace /DeviceRGB "
+        b"/BitsPerComponent 8 /Filter /DCTDecode /Length %d >>\nstream\n" % (
+            width, height, len(jpeg)) + jpeg + b"\nendstream",
+    ])
+
+
+def read_grey(image):
+    """The image as rows of grey levels, through ImageMagick's plain PGM."""
+    data = subprocess.run(["convert", image, "-colorspace", "Gray", "-depth", "8", "-compress",
+                           "none", "pgm:-"], check=True, capture_output=True).stdout.split()
+    width, height = int(data[1]), int(data[2])
+    levels = [int(v) for v in data[4:]]
+    return [levels[y * width:(y + 1) * width] for y in range(height)]
+
+
+def tone_error(fax, reference, block=12):
+    """Mean difference between block averages of the fax (black 0, white 255) and the grey
+    reference, over the blocks where the reference is not plain white."""
+    height = min(len(fax), len(reference))
+    width = min(len(fax[0]), len(reference[0]))
+    total, blocks = 0.0, 0
+    for by in range(0, height - block + 1, block):
+        for bx in range(0, width - block + 1, block):
+            ref = sum(reference[y][x] for y in range(by, by + block)
+                      for x in range(bx, bx + block)) / block ** 2
+            if ref > 250:
+                continue
+            got = 255.0 * sum(1 - fax[y][x] for y in range(by, by + block)
+                              for x in range(bx, bx + block)) / block ** 2
+            total += abs(got - ref)
+            blocks += 1
+    return total / max(blocks, 1)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--rastool", required=True)
@@ -185,6 +244,8 @@ def main():
             pdfs.append((package, pdf, pages))
         form = os.path.join(scratch, "form.pdf")
         rules = form_pdf(form)
+        photo = os.path.join(scratch, "photo.pdf")
+        photo_pdf(photo)
 
         rows = []
         for res in RESOLUTIONS:
@@ -212,19 +273,29 @@ def main():
                         fax_ghostscript(form, page, res, tif)
                     kept += rules_kept(read_bitmap(tif),
                                        [r[1:] for r in rules if r[0] == page - 1], res)
-                rows.append((res, name, hits, total, kept, len(rules)))
+                tif = os.path.join(scratch, "photo.tif")
+                if name == "rastool":
+                    fax_ours(rastool, photo, 1, res, tif)
+                else:
+                    fax_ghostscript(photo, 1, res, tif)
+                reference = os.path.join(scratch, "photo-grey")
+                run(["pdftoppm", "-gray", "-singlefile", "-rx", str(res[0]), "-ry", str(res[1]),
+                     photo, reference])
+                tone = tone_error(read_bitmap(tif), read_grey(reference + ".pgm"))
+                rows.append((res, name, hits, total, kept, len(rules), tone))
 
     if args.markdown:
-        print("| resolution | tool | OCR words found | accuracy | ruled lines kept |")
-        print("|---|---|---|---|---|")
-    for res, name, hits, total, kept, all_rules in rows:
+        print("| resolution | tool | OCR words found | accuracy | ruled lines kept "
+              "| photo tone error |")
+        print("|---|---|---|---|---|---|")
+    for res, name, hits, total, kept, all_rules, tone in rows:
         accuracy = 100.0 * hits / max(total, 1)
         if args.markdown:
-            print("| %dx%d | %s | %d of %d | %.1f %% | %d of %d |" % (
-                res[0], res[1], name, hits, total, accuracy, kept, all_rules))
+            print("| %dx%d | %s | %d of %d | %.1f %% | %d of %d | %.1f |" % (
+                res[0], res[1], name, hits, total, accuracy, kept, all_rules, tone))
         else:
-            print("%dx%d %-10s words %d/%d (%.1f %%) rules %d/%d" % (
-                res[0], res[1], name, hits, total, accuracy, kept, all_rules))
+            print("%dx%d %-10s words %d/%d (%.1f %%) rules %d/%d tone error %.1f" % (
+                res[0], res[1], name, hits, total, accuracy, kept, all_rules, tone))
 
 
 if __name__ == "__main__":

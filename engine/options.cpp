@@ -223,7 +223,9 @@ page converted goes to OUTPUT.ext. Each file appears only when it is complete,
 replacing a file of that name in one step; a run that fails or is killed leaves
 no partial file. Two runs writing the same names at the same time both go on:
 every file is complete and comes from one run or the other.
--m, -c and -g where they have no effect are ignored with a warning.
+-m, -c and -g where they have no effect are ignored with a warning. A damaged
+document that could be mended is converted with a warning saying what was
+mended; warnings leave the exit status as it is.
 
 Exit status:
   0  success
