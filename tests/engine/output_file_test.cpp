@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <ctime>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -124,10 +126,25 @@ TEST(OutputFileStaleTest, TemporariesOfKilledProcessesAreRemoved)
          {alive, std::string(".rastool-notes.tmp"), std::string("keep.tif"), stale + ".bak"}) {
         testpdf::WriteFile(dir / name, "someone else's");
     }
-    EXPECT_EQ(OutputFile::RemoveStaleTemporaries(dir.path()), 1);
+    // Earlier versions' names carry the output's name and no machine: removed only when their
+    // process has ended and they are more than a day old, and only for an image file's name.
+    const std::string dead = std::to_string(child);
+    const std::string legacy = ".report-012.tif-" + dead + "-3";
+    for (const std::string &name :
+         {legacy, ".report.PNG-" + dead + "-0", ".notes-" + dead + "-1",
+          ".report.tif-" + std::to_string(::getppid()) + "-0", ".fresh.tif-" + dead + "-0"}) {
+        testpdf::WriteFile(dir / name, "left by an earlier version");
+        if (name.rfind(".fresh", 0) != 0) {
+            const timespec times[2] = {{0, UTIME_OMIT}, {std::time(nullptr) - 2 * 86400, 0}};
+            ASSERT_EQ(::utimensat(AT_FDCWD, (dir / name).c_str(), times, 0), 0);
+        }
+    }
+    EXPECT_EQ(OutputFile::RemoveStaleTemporaries(dir.path()), 3);
     const auto after = FilesIn(dir.path());
     EXPECT_EQ(after.count(stale), 0u);
-    EXPECT_EQ(after.size(), 4u);
+    EXPECT_EQ(after.count(legacy), 0u);
+    EXPECT_EQ(after.count(".report.PNG-" + dead + "-0"), 0u);
+    EXPECT_EQ(after.size(), 7u);
     ::close(ready[0]);
     ::close(ready[1]);
 }

@@ -8,6 +8,8 @@
 
 #include <chrono>
 #include <csignal>
+#include <ctime>
+#include <fcntl.h>
 #include <spawn.h>
 #include <sstream>
 #include <sys/mount.h>
@@ -222,6 +224,26 @@ INSTANTIATE_TEST_SUITE_P(Signals, RastoolSignalTest,
                          [](const auto &info) {
                              return std::string("SIG") + sigabbrev_np(info.param);
                          });
+
+// What an earlier version left when it was killed (a day-old temporary of a process that has
+// ended) is removed by the next run into the folder; anything else stays.
+TEST_F(RastoolRunTest, NextRunRemovesAKilledRunsTemporaries)
+{
+    pid_t ended = 0;
+    std::vector<const char *> argv{"/bin/true", nullptr};
+    ASSERT_EQ(::posix_spawn(&ended, argv[0], nullptr, nullptr,
+                            const_cast<char *const *>(argv.data()), environ),
+              0);
+    ::waitpid(ended, nullptr, 0);
+    const std::string leftover = ".doc.png-" + std::to_string(ended) + "-0";
+    testpdf::WriteFile(dir / ("out/" + leftover), std::string(1 << 20, 'x'));
+    const timespec times[2] = {{0, UTIME_OMIT}, {std::time(nullptr) - 3 * 86400, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, (dir / ("out/" + leftover)).c_str(), times, 0), 0);
+    const auto run = Run({"-i", dir / "three.pdf", "-o", dir / "out/doc.png", "-r", "20x20"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(Outputs(),
+              (std::set<std::string>{"keep.png", "doc-001.png", "doc-002.png", "doc-003.png"}));
+}
 
 // Any name the file system takes can be written: the engine adds nothing to its length.
 TEST_F(RastoolRunTest, LongestLegalNamesAreWritten)
