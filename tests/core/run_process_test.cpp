@@ -238,4 +238,35 @@ TEST(OwnExecutablePathTest, IsThisTestBinary)
     EXPECT_EQ(viaPath.st_ino, viaProc.st_ino);
 }
 
+// Installed, the front-end is started through a link in /usr/bin to its private folder, where the
+// engine and the user guide lie: its own path must be the link's target, not the link. This test
+// binary is run through a link named like the front-end, in another folder, and the check above
+// must still find its real name.
+TEST(OwnExecutablePathTest, IsTheTargetWhenStartedThroughALink)
+{
+    const char *tmp = std::getenv("TMPDIR");
+    std::string pattern =
+        std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/own_path_link_XXXXXX";
+    const char *folder = mkdtemp(pattern.data());
+    ASSERT_NE(folder, nullptr);
+    const std::string link = std::string(folder) + "/pagemint";
+    const std::string report = std::string(folder) + "/report.xml";
+    ASSERT_EQ(symlink(OwnExecutablePath().c_str(), link.c_str()), 0);
+
+    EngineCommand command;
+    command.arguments = {link, "--gtest_filter=OwnExecutablePathTest.IsThisTestBinary",
+                         "--gtest_output=xml:" + report};
+    const int32_t status = RunProcess(&command);
+    std::ifstream in(report);
+    std::stringstream text;
+    text << in.rdbuf();
+    std::remove(report.c_str());
+    std::remove(link.c_str());
+    rmdir(folder);
+
+    EXPECT_EQ(status, 0);
+    // The filter selected the one test, and it ran: a filter matching nothing also ends with 0.
+    EXPECT_THAT(text.str(), testing::HasSubstr("tests=\"1\" failures=\"0\""));
+}
+
 } // namespace
