@@ -12,6 +12,21 @@ namespace rastool {
 namespace {
 
 constexpr int kMidGrey = 128;
+// Fax pages: grey levels this close to black or white are cut at mid-grey and take no part in
+// the error diffusion, so text and rules, drawn solid, stay crisp; only the tones between (photos,
+// shading) are diffused.
+constexpr uint8_t kSolidBlack = 48;
+constexpr uint8_t kSolidWhite = 208;
+
+bool AllSolid(const uint8_t *grey, size_t width)
+{
+    for (size_t x = 0; x < width; ++x) {
+        if (grey[x] > kSolidBlack && grey[x] < kSolidWhite) {
+            return false;
+        }
+    }
+    return true;
+}
 // Palette pages are remapped and handed to the writer in slices of this many rows.
 constexpr int kSliceRows = 256;
 
@@ -61,10 +76,8 @@ PageReducer::PageReducer(Depth depth, bool faxThreshold, const PageFormat &forma
     switch (depth) {
     case Depth::Bw1:
         format_.palette = {Colour{0, 0, 0}, Colour{255, 255, 255}};
-        if (!faxThreshold) {
-            errorThis_.assign(width + 2, 0);
-            errorNext_.assign(width + 2, 0);
-        }
+        errorThis_.assign(width + 2, 0);
+        errorNext_.assign(width + 2, 0);
         break;
     case Depth::Grey8:
         for (int level = 0; level < 256; ++level) {
@@ -114,8 +127,9 @@ void PageReducer::Take(const uint8_t *pixels, int rowCount, std::ptrdiff_t strid
     for (int row = 0; row < rowCount; ++row) {
         const uint8_t *src = pixels + row * stride;
         uint8_t *out = rowsOut_.data() + static_cast<size_t>(row) * width;
-        if (faxThreshold_) {
+        if (faxThreshold_ && AllSolid(src, width)) {
             Threshold(src, out, width);
+            std::fill(errorThis_.begin(), errorThis_.end(), 0);
         } else {
             Diffuse(src, out);
         }
@@ -142,12 +156,17 @@ void PageReducer::Threshold(const uint8_t *grey, uint8_t *out, size_t width)
 }
 
 // Floyd–Steinberg: each pixel's rounding error goes 7/16 right, 3/16 down-left, 5/16 down and
-// 1/16 down-right. The error row carries over from one band to the next.
+// 1/16 down-right. The error row carries over from one band to the next. On fax pages solid
+// pixels are cut and neither take nor pass on an error.
 void PageReducer::Diffuse(const uint8_t *grey, uint8_t *out)
 {
     const size_t width = static_cast<size_t>(format_.width);
     std::fill(errorNext_.begin(), errorNext_.end(), 0);
     for (size_t x = 0; x < width; ++x) {
+        if (faxThreshold_ && (grey[x] <= kSolidBlack || grey[x] >= kSolidWhite)) {
+            out[x] = grey[x] >= kMidGrey ? 1 : 0;
+            continue;
+        }
         const int wanted = grey[x] * 16 + errorThis_[x + 1];
         const int shown = wanted >= kMidGrey * 16 ? 255 * 16 : 0;
         out[x] = shown != 0 ? 1 : 0;

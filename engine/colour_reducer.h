@@ -16,7 +16,8 @@ namespace rastool {
 class PageReducer {
 public:
     // format gives the page's size and resolution; depth and palette are filled in here.
-    // faxThreshold: 1 bit by a mid-grey threshold (crisp text) instead of error diffusion.
+    // faxThreshold: at 1 bit, near-black and near-white cut at mid-grey (crisp text and rules),
+    // only the tones between diffused; otherwise every pixel is diffused.
     PageReducer(Depth depth, bool faxThreshold, const PageFormat &format, ImageWriter &writer);
 
     // What the renderer must deliver for this depth.

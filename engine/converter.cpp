@@ -18,6 +18,8 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <sys/stat.h>
 #include <thread>
 
 namespace rastool {
@@ -145,6 +147,7 @@ struct Job {
     Depth depth;
     bool faxThreshold;
     WriterOptions writerOptions;
+    int documentPages; // numbers the page files
     std::vector<PagePlan> pages;
     PageWatchdog *watchdog;
 };
@@ -216,7 +219,6 @@ void RunThreads(std::vector<std::unique_ptr<render::Document>> &docs,
 // files are renamed into place in page order, so a failure leaves only complete leading pages.
 void WriteFilePerPage(const Job &job, std::vector<std::unique_ptr<render::Document>> &docs)
 {
-    const int lastPage = job.pages.back().index + 1;
     std::atomic<size_t> next{0};
     size_t nextCommit = 0;
     std::mutex mutex;
@@ -227,7 +229,8 @@ void WriteFilePerPage(const Job &job, std::vector<std::unique_ptr<render::Docume
         for (size_t i = next++; i < job.pages.size() && !error.Failed(); i = next++) {
             const PagePlan &plan = job.pages[i];
             job.watchdog->Started(plan.index + 1);
-            const std::string path = PageFileName(job.options.output, plan.index + 1, lastPage);
+            const std::string path =
+                PageFileName(job.options.output, plan.index + 1, job.documentPages);
             try {
                 OutputFile file(path);
                 auto writer = job.type.factory(file.Stream(), job.writerOptions);
@@ -361,6 +364,59 @@ void WriteOneFile(const Job &job, std::vector<std::unique_ptr<render::Document>>
     file.Commit();
 }
 
+// Writing over the input would destroy the document while it is being read (a PDF named .tif,
+// or an output name that is a hard link to it).
+void RefuseToReplaceTheInput(const std::string &input, const std::vector<std::string> &outputs)
+{
+    struct stat in {};
+    if (::stat(input.c_str(), &in) != 0) {
+        return;
+    }
+    for (const std::string &output : outputs) {
+        struct stat out {};
+        if (::stat(output.c_str(), &out) == 0 && out.st_dev == in.st_dev &&
+            out.st_ino == in.st_ino) {
+            throw Failure(ExitStatus::OutputUnwritable,
+                          "cannot write " + output +
+                              ": it is the input document itself; choose another name");
+        }
+    }
+}
+
+void CheckWritable(const std::string &path)
+{
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+        throw Failure(ExitStatus::OutputUnwritable,
+                      "cannot write " + path + ": a folder has that name");
+    }
+    OutputFile probe(path);
+}
+
+// One warning line for a document that the library had to mend, so that a user knows its pages
+// may be incomplete though the run succeeded.
+void WarnOfRepairs(const std::string &input,
+                   const std::vector<std::unique_ptr<render::Document>> &docs,
+                   const WarningSink &warn)
+{
+    std::vector<std::string> problems;
+    for (const auto &doc : docs) {
+        for (const std::string &problem : doc->Problems()) {
+            if (std::find(problems.begin(), problems.end(), problem) == problems.end()) {
+                problems.push_back(problem);
+            }
+        }
+    }
+    if (problems.empty()) {
+        return;
+    }
+    std::string text = input + ": " + problems.front();
+    if (problems.size() > 1) {
+        text += " (and " + std::to_string(problems.size() - 1) + " more)";
+    }
+    warn(text + "; the pages may be incomplete");
+}
+
 } // namespace
 
 void Convert(const Options &options, const WarningSink &warn, unsigned workers)
@@ -372,8 +428,15 @@ void Convert(const Options &options, const WarningSink &warn, unsigned workers)
     const bool isTiff = type->factory == MakeTiffWriter;
     const TiffCompression compression = isTiff ? options.compression : TiffCompression::PackBits;
     const bool classF = compression == TiffCompression::ClassF;
+    if (!isTiff && options.multiPage) {
+        warn("-m has no effect: only TIFF files hold several pages");
+    }
+    if (!isTiff && options.compressionGiven) {
+        warn("-c has no effect: the compression applies only to TIFF files");
+    }
 
     auto doc = OpenDocument(options.input);
+    const std::string &input = options.input;
     const int count = doc->PageCount();
     const int first = options.firstPage.value_or(1);
     const int last = std::min(options.lastPage.value_or(count), count);
@@ -381,12 +444,12 @@ void Convert(const Options &options, const WarningSink &warn, unsigned workers)
         "the document has " + std::to_string(count) + (count == 1 ? " page" : " pages");
     if (first > count) {
         throw Failure(ExitStatus::PageRange,
-                      "first page " + std::to_string(first) + " is past the end: " + pagesText);
+                      input + ": page " + std::to_string(first) + " is past the end: " + pagesText);
     }
     if (first > last) {
-        throw Failure(ExitStatus::PageRange, "pages " + std::to_string(first) + " to " +
-                                                 std::to_string(last) +
-                                                 " are no range: " + pagesText);
+        throw Failure(ExitStatus::PageRange, input + ": the first page, " + std::to_string(first) +
+                                                 ", comes after the last page, " +
+                                                 std::to_string(last));
     }
 
     const DepthChoice choice =
@@ -395,25 +458,44 @@ void Convert(const Options &options, const WarningSink &warn, unsigned workers)
         const Depth asked = ChooseDepth(AllDepths(), options.bits, options.grey).depth;
         warn(type->name + (isTiff ? " with this compression" : std::string()) + " cannot hold " +
              DepthName(asked) + " per pixel; writing " + DepthName(choice.depth) + " instead");
+    } else if (options.grey && choice.depth != Depth::Grey8) {
+        warn("-g has no effect: grey levels are written only at 8 bits, and this output has " +
+             DepthName(choice.depth) + " per pixel");
     }
 
     // A runaway page cannot be interrupted inside the PDF library: the watchdog removes the
-    // temporary files and ends the process itself, with the status of an input it cannot use.
-    PageWatchdog watchdog(std::chrono::seconds(options.pageTimeLimit), [&options](int page) {
+    // temporary files and ends the process itself, with a status of its own.
+    const int limit = options.pageTimeLimit;
+    const std::string limitText = " took longer than the limit of " + std::to_string(limit) +
+                                  (limit == 1 ? " second" : " seconds") + " and was stopped\n";
+    PageWatchdog watchdog(std::chrono::seconds(limit), [&input, &limitText](int page) {
         OutputFile::RemoveTemporaryFiles();
-        std::fprintf(stderr, "rastool: page %d took longer than %d seconds and was stopped\n", page,
-                     options.pageTimeLimit);
-        std::_Exit(static_cast<int>(ExitStatus::InputUnreadable));
+        const std::string line =
+            "rastool: " + Printable(input) + ": page " + std::to_string(page) + limitText;
+        std::fputs(line.c_str(), stderr);
+        std::_Exit(static_cast<int>(ExitStatus::PageTimeLimit));
     });
-    const bool faxThreshold = isTiff && IsFaxCompression(compression);
-    Job job{options, *type, choice.depth, faxThreshold, {}, {}, &watchdog};
+    const bool fax = isTiff && IsFaxCompression(compression);
+    Job job{options, *type, choice.depth, fax, {}, count, {}, &watchdog};
     job.writerOptions.jpegQuality = options.jpegQuality;
     job.writerOptions.compression = compression;
+    const bool oneFile = first == last || (type->multiPage && (options.multiPage || classF));
+    // A page tree may claim more pages than it holds: a file per page is written for every page
+    // up to the first that cannot be loaded, and that page ends the run. One file of all pages
+    // stays all or nothing.
+    std::optional<Failure> unloadable;
     for (int page = first; page <= last; ++page) {
-        job.pages.push_back(PlanPage(*doc, page - 1, options, classF));
+        try {
+            job.pages.push_back(PlanPage(*doc, page - 1, options, classF));
+        } catch (const Failure &e) {
+            if (oneFile || job.pages.empty() || e.status() != ExitStatus::InputUnreadable) {
+                throw;
+            }
+            unloadable.emplace(ExitStatus::InputUnreadable,
+                               std::string(e.what()) + "; the pages before it were written");
+            break;
+        }
     }
-    const bool oneFile =
-        job.pages.size() == 1 || (type->multiPage && (options.multiPage || classF));
     // The pages this one file holds: a file per page is a single-page file.
     job.writerOptions.pageCount = oneFile ? static_cast<int>(job.pages.size()) : 1;
     if (workers == 0) {
@@ -422,17 +504,36 @@ void Convert(const Options &options, const WarningSink &warn, unsigned workers)
     if (!oneFile) {
         workers = std::min<unsigned>(workers, static_cast<unsigned>(job.pages.size()));
     }
+    std::vector<std::string> outputs;
+    if (oneFile) {
+        outputs.push_back(options.output);
+    } else {
+        for (const PagePlan &plan : job.pages) {
+            outputs.push_back(PageFileName(options.output, plan.index + 1, count));
+        }
+    }
+    RefuseToReplaceTheInput(input, outputs);
     // A folder that cannot take files fails here, once and naming the first file, rather than
     // in whichever worker happens to create its file first.
-    OutputFile(oneFile ? options.output
-                       : PageFileName(options.output, job.pages.front().index + 1,
-                                      job.pages.back().index + 1));
-    auto docs = OpenWorkers(std::move(doc), options.input, workers);
+    OutputFile::RemoveStaleTemporaries(FolderOf(options.output));
+    CheckWritable(outputs.front());
+    auto docs = OpenWorkers(std::move(doc), input, workers);
+    if (fax) {
+        // Fax pages are black and white: drawn without anti-aliasing, with no stroke thinner
+        // than a pixel, a thin rule stays a line instead of a grey that the threshold drops.
+        for (auto &d : docs) {
+            d->SetAntiAliasing(false);
+        }
+    }
     if (oneFile) {
         WriteOneFile(job, docs, options.output);
     } else {
         WriteFilePerPage(job, docs);
     }
+    if (unloadable) {
+        throw *unloadable;
+    }
+    WarnOfRepairs(input, docs, warn);
 }
 
 } // namespace rastool

@@ -14,7 +14,7 @@ using WarningSink = std::function<void(const std::string &)>;
 // warnings (a depth replaced by the nearest one the type holds) go to warn.
 // workers: the number of rendering threads, 0 for one per core.
 // A page that takes longer than options.pageTimeLimit seconds ends the process: its temporary
-// files are removed, one line goes to standard error, and the exit status is InputUnreadable.
+// files are removed, one line goes to standard error, and the exit status is PageTimeLimit.
 void Convert(const Options &options, const WarningSink &warn, unsigned workers = 0);
 
 } // namespace rastool

@@ -15,6 +15,8 @@ enum class ExitStatus : int {
     PageRange = 4,
     OutputUnwritable = 5,
     Internal = 6,
+    // A page took longer than --page-time-limit: not a damaged input, only a slow one.
+    PageTimeLimit = 7,
 };
 
 // A failure that ends the run with its status and its one-line message.

@@ -39,16 +39,16 @@ int main(int argc, char **argv)
     rastool::OutputFile::InstallSignalCleanup();
     try {
         rastool::Convert(options, [](const std::string &warning) {
-            std::cerr << "rastool: warning: " << warning << std::endl;
+            std::cerr << "rastool: warning: " << rastool::Printable(warning) << std::endl;
         });
     } catch (const rastool::Failure &e) {
         return Fail(e.status(), e.what());
     } catch (const rastool::WriteError &e) {
         return Fail(ExitStatus::OutputUnwritable, e.what());
     } catch (const std::bad_alloc &) {
-        return Fail(ExitStatus::Internal, "out of memory");
+        return Fail(ExitStatus::Internal, options.input + ": not enough memory to convert it");
     } catch (const std::exception &e) {
-        return Fail(ExitStatus::Internal, std::string("internal error: ") + e.what());
+        return Fail(ExitStatus::Internal, options.input + ": internal error: " + e.what());
     }
     return 0;
 }

@@ -174,6 +174,7 @@ ParseResult ParseOptions(const std::vector<std::string> &args)
                              Quoted(value));
             }
             o.compression = *compression;
+            o.compressionGiven = true;
         }
     }
     if (o.input.empty()) {
@@ -211,22 +212,32 @@ Renders the pages of a PDF document into image files.
                204x98 or 204x196 dpi, all pages in one file)
   -q N         JPEG quality 0..100 (default 75)
   --page-time-limit SECONDS
-               end the run when one page takes longer (default 600; 0: no limit)
+               stop the run when one page takes longer (default 600; 0: no limit)
   --help       show this text
   --version    show the version
 
 With several pages and no multi-page file, each page goes into its own file,
-OUTPUT-001.ext, OUTPUT-002.ext, ... Exactly one page converted goes to OUTPUT.ext.
-Files are written under a temporary name and renamed when complete.
+OUTPUT-001.ext, OUTPUT-002.ext, ...: the number has as many digits as the
+document's page count, at least three, whatever pages are chosen. Exactly one
+page converted goes to OUTPUT.ext. Each file appears only when it is complete,
+replacing a file of that name in one step; a run that fails or is killed leaves
+no partial file. Two runs writing the same names at the same time both go on:
+every file is complete and comes from one run or the other.
+-m, -c and -g where they have no effect are ignored with a warning. A damaged
+document that could be mended is converted with a warning saying what was
+mended; warnings leave the exit status as it is.
 
 Exit status:
   0  success
   1  bad options
-  2  input file missing, unreadable or damaged
+  2  input file missing, unreadable or damaged (with a file per page, the
+     pages before the first one that cannot be read are written)
   3  input file protected by a password
   4  page range outside the document
-  5  output file cannot be written (folder missing, not writable, disk full)
+  5  output file cannot be written (folder missing, not writable, disk full,
+     or the output would replace the input document)
   6  internal error
+  7  a page took longer than the time limit (--page-time-limit)
 )";
 }
 

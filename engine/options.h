@@ -23,6 +23,7 @@ struct Options {
     bool grey = false;
     bool multiPage = false;
     TiffCompression compression = TiffCompression::PackBits;
+    bool compressionGiven = false; // -c was on the command line
     int jpegQuality = 75;
     // Seconds one page may take before the run is ended; 0 for no limit.
     int pageTimeLimit = 600;

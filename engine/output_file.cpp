@@ -1,14 +1,18 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 #include "engine/output_file.h"
 
+#include "engine/capabilities.h"
 #include "engine/exit_status.h"
 
 #include <array>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
 #include <sys/stat.h>
@@ -72,6 +76,135 @@ mode_t CreationMode()
     return mode;
 }
 
+// Temporary names are ".rastool-<host>-<pid>-<n>.tmp": short, so that any name the file system
+// accepts can be written, and telling which machine and process made them, so that a later run
+// removes only what a dead process of this machine left (a shared folder may be written from
+// several machines at once).
+const std::string &TempPrefix()
+{
+    static const std::string prefix = [] {
+        char host[256] = {};
+        ::gethostname(host, sizeof host - 1);
+        uint32_t hash = 2166136261u;
+        for (const char *c = host; *c != '\0'; ++c) {
+            hash = (hash ^ static_cast<unsigned char>(*c)) * 16777619u;
+        }
+        char text[32];
+        std::snprintf(text, sizeof text, ".rastool-%08x-", hash);
+        return std::string(text);
+    }();
+    return prefix;
+}
+const char kTempSuffix[] = ".tmp";
+
+// The process id in a temporary name of this machine, or 0 for any other name.
+pid_t TempNameOwner(const std::string &name)
+{
+    const std::string &prefix = TempPrefix();
+    const size_t suffixLength = sizeof kTempSuffix - 1;
+    if (name.size() <= prefix.size() + suffixLength ||
+        name.compare(0, prefix.size(), prefix) != 0 ||
+        name.compare(name.size() - suffixLength, suffixLength, kTempSuffix) != 0) {
+        return 0;
+    }
+    const std::string middle =
+        name.substr(prefix.size(), name.size() - prefix.size() - suffixLength);
+    const auto dash = middle.find('-');
+    if (dash == 0 || dash == std::string::npos || dash + 1 == middle.size() || dash > 9 ||
+        middle.find_first_not_of("0123456789-") != std::string::npos ||
+        middle.find('-', dash + 1) != std::string::npos) {
+        return 0;
+    }
+    return static_cast<pid_t>(std::stol(middle.substr(0, dash)));
+}
+
+bool AllDigits(const std::string &text)
+{
+    return !text.empty() && text.size() <= 9 &&
+           text.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// Earlier versions named a temporary ".<output name>-<pid>-<n>", without the machine, so a live
+// writer on another machine sharing the folder cannot be told apart: such a file is taken for
+// stale only when, besides its process having ended here, nothing has written to it for a day.
+constexpr std::time_t kLegacyStaleSeconds = 24 * 60 * 60;
+
+// The process id in an earlier version's temporary name, or 0 for any other name.
+pid_t LegacyTempNameOwner(const std::string &name)
+{
+    const auto counterDash = name.rfind('-');
+    if (name.size() < 2 || name[0] != '.' || counterDash == std::string::npos || counterDash < 2 ||
+        !AllDigits(name.substr(counterDash + 1))) {
+        return 0;
+    }
+    const auto pidDash = name.rfind('-', counterDash - 1);
+    if (pidDash == std::string::npos || pidDash < 2 ||
+        !AllDigits(name.substr(pidDash + 1, counterDash - pidDash - 1)) ||
+        FindTypeForPath(name.substr(1, pidDash - 1)) == nullptr) {
+        return 0;
+    }
+    return static_cast<pid_t>(std::stol(name.substr(pidDash + 1, counterDash - pidDash - 1)));
+}
+
+bool ProcessHasEnded(pid_t pid)
+{
+    return ::kill(pid, 0) != 0 && errno == ESRCH;
+}
+
+// Without /proc a file without a name cannot be given one by an unprivileged process.
+bool CanNameUnnamedFiles()
+{
+    static const bool can = ::access("/proc/self/fd", X_OK) == 0;
+    return can;
+}
+
+std::string FdPath(int fd)
+{
+    return "/proc/self/fd/" + std::to_string(fd);
+}
+
+bool IsFolder(const std::string &path)
+{
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// The common causes in the words a user would use; the system's text for the rest.
+std::string Reason(const std::string &path, int error)
+{
+    switch (error) {
+    case 0:
+        return "the file could not be completed";
+    case ENOENT:
+    case ENOTDIR:
+        // Some file systems (such as /proc) answer so for a folder that takes no new files.
+        return IsFolder(FolderOf(path)) ? "the folder does not take new files"
+                                        : "the folder does not exist";
+    case EACCES:
+    case EPERM:
+        return "no permission to write in the folder";
+    case ENOSPC:
+    case EDQUOT:
+        return "the disk is full";
+    case EROFS:
+        return "the disk is read-only";
+    case ENAMETOOLONG:
+        return "the file name is too long";
+    case EISDIR:
+        return "a folder has that name";
+    default:
+        return std::strerror(error);
+    }
+}
+
+[[noreturn]] void Unwritable(const std::string &path, int error)
+{
+    throw Failure(ExitStatus::OutputUnwritable,
+                  "cannot write " + path + ": " + Reason(path, error));
+}
+
+} // namespace
+
 std::string FolderOf(const std::string &path)
 {
     const auto slash = path.find_last_of('/');
@@ -81,56 +214,82 @@ std::string FolderOf(const std::string &path)
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-[[noreturn]] void Unwritable(const std::string &path, const std::string &reason)
-{
-    throw Failure(ExitStatus::OutputUnwritable, "cannot write " + path + ": " + reason);
-}
-
-} // namespace
-
-OutputFile::OutputFile(std::string path) : path_(std::move(path))
+OutputFile::OutputFile(std::string path, Naming naming) : path_(std::move(path))
 {
     static std::once_flag modeOnce;
     std::call_once(modeOnce, [] { CreationMode(); });
     const std::string folder = FolderOf(path_);
-    const auto slash = path_.find_last_of('/');
-    const std::string name = slash == std::string::npos ? path_ : path_.substr(slash + 1);
-    // The name is registered for the signal handler before the file exists, so there is no
-    // moment in which a signal (delivered to any thread) could miss it.
-    static std::atomic<unsigned> counter{0};
     int fd = -1;
-    int createError = EEXIST;
-    for (int attempt = 0; attempt < 100 && fd < 0 && createError == EEXIST; ++attempt) {
-        tempPath_ = folder + "/." + name + "-" + std::to_string(::getpid()) + "-" +
-                    std::to_string(counter++);
-        slot_ = Register(tempPath_);
-        fd = ::open(tempPath_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        createError = errno;
-        if (fd < 0) {
-            Unregister(slot_);
-            slot_ = -1;
+    if (naming == Naming::Unnamed && CanNameUnnamedFiles()) {
+        fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+        // Refused by the file system (or the kernel): write under a temporary name instead.
+        if (fd < 0 && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+            Unwritable(path_, errno);
         }
     }
     if (fd < 0) {
-        Unwritable(path_, std::strerror(createError));
+        CreateNamed(folder);
+        return;
+    }
+    stream_ = ::fdopen(fd, "w+b");
+    if (stream_ == nullptr) {
+        const int error = errno;
+        ::close(fd);
+        Unwritable(path_, error);
+    }
+}
+
+void OutputFile::CreateNamed(const std::string &folder)
+{
+    int fd = -1;
+    int createError = EEXIST;
+    for (int attempt = 0; attempt < 100 && fd < 0 && createError == EEXIST; ++attempt) {
+        NameTemporary(folder);
+        fd = ::open(tempPath_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        createError = errno;
+        if (fd < 0) {
+            DropTemporary();
+        }
+    }
+    if (fd < 0) {
+        Unwritable(path_, createError);
     }
     stream_ = ::fdopen(fd, "w+b");
     if (stream_ == nullptr) {
         const int error = errno;
         ::close(fd);
         ::unlink(tempPath_.c_str());
-        Unregister(slot_);
-        Unwritable(path_, std::strerror(error));
+        DropTemporary();
+        Unwritable(path_, error);
     }
+}
+
+// The name is registered for the signal handler before the file exists, so there is no moment
+// in which a signal (delivered to any thread) could miss it.
+void OutputFile::NameTemporary(const std::string &folder)
+{
+    static std::atomic<unsigned> counter{0};
+    tempPath_ = folder + "/" + TempPrefix() + std::to_string(::getpid()) + "-" +
+                std::to_string(counter++) + kTempSuffix;
+    slot_ = Register(tempPath_);
+}
+
+void OutputFile::DropTemporary()
+{
+    Unregister(slot_);
+    slot_ = -1;
+    tempPath_.clear();
 }
 
 OutputFile::~OutputFile()
 {
     if (stream_ != nullptr) {
         std::fclose(stream_);
-        ::unlink(tempPath_.c_str());
+        if (!tempPath_.empty()) {
+            ::unlink(tempPath_.c_str());
+        }
     }
-    Unregister(slot_);
+    DropTemporary();
 }
 
 void OutputFile::Commit()
@@ -140,18 +299,50 @@ void OutputFile::Commit()
     errno = 0;
     const bool flushed = std::fflush(stream) == 0 && std::ferror(stream) == 0;
     const int flushError = errno;
-    ::fchmod(::fileno(stream), CreationMode());
+    const int fd = ::fileno(stream);
+    ::fchmod(fd, CreationMode());
+    if (flushed && tempPath_.empty()) {
+        // A file without a name takes the final name directly when it is free; an existing
+        // file is replaced through a temporary name, as rename() cannot take a file without one.
+        if (::linkat(AT_FDCWD, FdPath(fd).c_str(), AT_FDCWD, path_.c_str(), AT_SYMLINK_FOLLOW) ==
+            0) {
+            std::fclose(stream);
+            return;
+        }
+        int error = errno;
+        if (error == EEXIST) {
+            for (int attempt = 0; attempt < 100 && error == EEXIST; ++attempt) {
+                NameTemporary(FolderOf(path_));
+                error = ::linkat(AT_FDCWD, FdPath(fd).c_str(), AT_FDCWD, tempPath_.c_str(),
+                                 AT_SYMLINK_FOLLOW) == 0
+                            ? 0
+                            : errno;
+                if (error != 0) {
+                    DropTemporary();
+                }
+            }
+        }
+        if (error != 0) {
+            std::fclose(stream);
+            Unwritable(path_, error);
+        }
+    }
     const bool closed = std::fclose(stream) == 0;
     const int closeError = errno;
     if (!flushed || !closed) {
-        ::unlink(tempPath_.c_str());
-        Unwritable(path_, std::strerror(!flushed ? flushError : closeError));
+        if (!tempPath_.empty()) {
+            ::unlink(tempPath_.c_str());
+        }
+        DropTemporary();
+        Unwritable(path_, !flushed ? flushError : closeError);
     }
     if (::rename(tempPath_.c_str(), path_.c_str()) != 0) {
         const int error = errno;
         ::unlink(tempPath_.c_str());
-        Unwritable(path_, std::strerror(error));
+        DropTemporary();
+        Unwritable(path_, error);
     }
+    DropTemporary();
 }
 
 void OutputFile::RemoveTemporaryFiles()
@@ -166,14 +357,41 @@ void OutputFile::InstallSignalCleanup()
     }
 }
 
-std::string PageFileName(const std::string &output, int pageNumber, int lastPageNumber)
+int OutputFile::RemoveStaleTemporaries(const std::string &folder)
+{
+    DIR *dir = ::opendir(folder.c_str());
+    if (dir == nullptr) {
+        return 0;
+    }
+    int removed = 0;
+    while (const dirent *entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        pid_t owner = TempNameOwner(name);
+        const bool legacy = owner == 0;
+        if (legacy) {
+            owner = LegacyTempNameOwner(name);
+        }
+        struct stat info {};
+        if (owner <= 0 || owner == ::getpid() || !ProcessHasEnded(owner) ||
+            ::fstatat(::dirfd(dir), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(info.st_mode) || info.st_uid != ::geteuid() ||
+            (legacy && info.st_mtime > std::time(nullptr) - kLegacyStaleSeconds)) {
+            continue;
+        }
+        removed += ::unlinkat(::dirfd(dir), name.c_str(), 0) == 0;
+    }
+    ::closedir(dir);
+    return removed;
+}
+
+std::string PageFileName(const std::string &output, int pageNumber, int documentPageCount)
 {
     const auto slash = output.find_last_of('/');
     auto dot = output.find_last_of('.');
     if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) {
         dot = output.size();
     }
-    const int width = std::max<int>(3, static_cast<int>(std::to_string(lastPageNumber).size()));
+    const int width = std::max<int>(3, static_cast<int>(std::to_string(documentPageCount).size()));
     std::string number = std::to_string(pageNumber);
     number.insert(0, static_cast<size_t>(std::max<int>(0, width - static_cast<int>(number.size()))),
                   '0');

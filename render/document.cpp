@@ -4,12 +4,15 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 extern "C" {
+#include <jpeglib.h>
 #include <mupdf/fitz.h>
 #include <mupdf/pdf.h>
 }
@@ -48,6 +51,10 @@ bool HasPdfHeader(const unsigned char *data, size_t size)
 }
 
 void Quiet(void *, const char *) {}
+
+// The library's own note that this build converts colours without ICC profiles: a fact about the
+// build, not about the document.
+constexpr const char *kNoIccWarning = "ICC support is not available";
 
 // Each library call that can throw sits alone in a helper: its fz_try block holds no C++ object
 // and never returns from inside; the error code comes back and the caller turns it into a
@@ -129,7 +136,10 @@ int CountPages(fz_context *ctx, fz_document *doc, int *out)
     return 0;
 }
 
-int LoadAndBound(fz_context *ctx, fz_document *doc, int index, fz_page **page, fz_rect *bounds)
+// hasSize: whether the page's own box (MediaBox, inherited or not) is a usable rectangle; the
+// library shows a page without one at a default size.
+int LoadAndBound(fz_context *ctx, fz_document *doc, int index, fz_page **page, fz_rect *bounds,
+                 int *hasSize)
 {
     fz_page *volatile loaded = nullptr;
     fz_var(loaded);
@@ -137,6 +147,13 @@ int LoadAndBound(fz_context *ctx, fz_document *doc, int index, fz_page **page, f
     {
         loaded = fz_load_page(ctx, doc, index);
         *bounds = fz_bound_page(ctx, loaded);
+        *hasSize = 1;
+        if (pdf_page *pdfPage = pdf_page_from_fz_page(ctx, loaded)) {
+            pdf_obj *box = pdf_dict_get_inheritable(ctx, pdfPage->obj, PDF_NAME(MediaBox));
+            const fz_rect r = pdf_to_rect(ctx, box);
+            *hasSize = pdf_is_array(ctx, box) && pdf_array_len(ctx, box) == 4 && r.x1 != r.x0 &&
+                       r.y1 != r.y0;
+        }
     }
     fz_catch(ctx)
     {
@@ -172,6 +189,23 @@ int BoundPageObject(fz_context *ctx, fz_document *doc, int index, fz_rect *bound
     {
         return fz_caught(ctx);
     }
+    return 0;
+}
+
+int WasRepaired(fz_context *ctx, fz_document *doc, int *out)
+{
+    volatile int repaired = 0;
+    fz_try(ctx)
+    {
+        if (pdf_document *pdf = pdf_document_from_fz_document(ctx, doc)) {
+            repaired = pdf_was_repaired(ctx, pdf);
+        }
+    }
+    fz_catch(ctx)
+    {
+        return fz_caught(ctx);
+    }
+    *out = repaired;
     return 0;
 }
 
@@ -239,6 +273,9 @@ struct Document::State {
     fz_page *page = nullptr;
     fz_rect bounds{};
     fz_display_list *list = nullptr;
+    // What the library warned of (its own text is not shown), and the pages without a size.
+    bool warned = false;
+    std::vector<int> pagesWithoutSize;
 
     ~State()
     {
@@ -253,16 +290,60 @@ struct Document::State {
 
     [[noreturn]] void Fail(RenderError::Kind kind, const std::string &what, int code) const
     {
+        // The library's own text names its internals (objects, tokens, xref), not a cause a
+        // user can act on, so it is left out.
         std::string message = name + ": " + what;
         if (code == FZ_ERROR_MEMORY) {
-            message += ": out of memory";
+            message += ": not enough memory";
             kind = RenderError::Kind::Failed;
-        } else if (code != 0) {
-            message += std::string(": ") + fz_caught_message(ctx);
         }
         throw RenderError(kind, message);
     }
 };
+
+namespace {
+
+// The document whose library calls this thread is making, for messages that arrive without one.
+thread_local Document::State *current = nullptr;
+
+class CurrentDocument {
+public:
+    explicit CurrentDocument(Document::State &state) : previous_(current) { current = &state; }
+    ~CurrentDocument() { current = previous_; }
+    CurrentDocument(const CurrentDocument &) = delete;
+    CurrentDocument &operator=(const CurrentDocument &) = delete;
+
+private:
+    Document::State *previous_;
+};
+
+void NoteCodecMessage(j_common_ptr)
+{
+    if (current != nullptr) {
+        current->warned = true;
+    }
+}
+
+} // namespace
+
+} // namespace render
+
+// The PDF library decodes JPEG images with libjpeg's standard error manager, which prints a
+// damaged image's warnings ("Corrupt JPEG data: ...") on standard error itself. Every error
+// manager of the process is made here, so each one reports to the document being drawn instead.
+extern "C" struct jpeg_error_mgr *jpeg_std_error(struct jpeg_error_mgr *err)
+{
+    using StdError = struct jpeg_error_mgr *(*)(struct jpeg_error_mgr *);
+    static const auto next = reinterpret_cast<StdError>(::dlsym(RTLD_NEXT, "jpeg_std_error"));
+    if (next == nullptr) {
+        std::abort();
+    }
+    struct jpeg_error_mgr *result = next(err);
+    result->output_message = render::NoteCodecMessage;
+    return result;
+}
+
+namespace render {
 
 namespace {
 
@@ -296,7 +377,8 @@ void CheckFile(const std::string &path)
     }
     if (!S_ISREG(info.st_mode)) {
         ::close(fd);
-        throw RenderError(RenderError::Kind::Unreadable, path + ": is not a regular file");
+        throw RenderError(RenderError::Kind::Unreadable,
+                          path + ": is a device or a pipe, not a file");
     }
     unsigned char head[kHeaderWindow];
     size_t got = 0;
@@ -351,13 +433,24 @@ Document::~Document() = default;
 void Document::Open()
 {
     State &s = *state_;
+    const CurrentDocument drawing(s);
     s.ctx = fz_new_context(nullptr, nullptr, kStoreBytes);
     if (s.ctx == nullptr) {
         throw RenderError(RenderError::Kind::Failed, s.name + ": cannot start the PDF library");
     }
-    // Without these the library prints its own lines on standard error.
+    // Without these the library prints its own lines on standard error, codec libraries' messages
+    // (such as a damaged JPEG image's) included.
     fz_set_error_callback(s.ctx, Quiet, nullptr);
-    fz_set_warning_callback(s.ctx, Quiet, nullptr);
+    fz_set_warning_callback(
+        s.ctx,
+        [](void *user, const char *message) {
+            static const char kRepeated[] = "... repeated";
+            if (std::strcmp(message, kNoIccWarning) != 0 &&
+                std::strncmp(message, kRepeated, sizeof kRepeated - 1) != 0) {
+                static_cast<State *>(user)->warned = true;
+            }
+        },
+        &s);
     fz_set_aa_level(s.ctx, 8);
     fz_register_document_handlers(s.ctx);
 
@@ -365,21 +458,24 @@ void Document::Open()
                              ? OpenFromFile(s.ctx, s.name.c_str(), &s.doc)
                              : OpenFromMemory(s.ctx, s.bytes.data(), s.bytes.size(), &s.doc);
     if (openCode != 0) {
-        s.Fail(RenderError::Kind::Damaged, "damaged beyond repair", openCode);
+        s.Fail(RenderError::Kind::Damaged, "the file is damaged and cannot be repaired", openCode);
     }
     int needs = 0;
     if (const int code = NeedsPassword(s.ctx, s.doc, &needs); code != 0) {
-        s.Fail(RenderError::Kind::Damaged, "damaged beyond repair", code);
+        s.Fail(RenderError::Kind::Damaged, "the file is damaged and cannot be repaired", code);
     }
     if (needs != 0) {
         s.Fail(RenderError::Kind::Password, "the document is protected by a password", 0);
     }
     if (const int code = CountPages(s.ctx, s.doc, &s.pageCount); code != 0) {
-        s.Fail(RenderError::Kind::Damaged, "damaged beyond repair", code);
+        s.Fail(RenderError::Kind::Damaged, "the file is damaged and cannot be repaired", code);
     }
     if (s.pageCount <= 0) {
-        s.Fail(RenderError::Kind::Unreadable, "no pages could be read", 0);
+        s.Fail(RenderError::Kind::Unreadable,
+               "no page of the document can be read; the file may be damaged", 0);
     }
+    // What opening warned of is the repair, reported as such by Problems().
+    s.warned = false;
 }
 
 int Document::PageCount() const
@@ -392,20 +488,27 @@ void Document::LoadPage(int pageIndex) const
     State &s = *state_;
     if (pageIndex < 0 || pageIndex >= s.pageCount) {
         throw RenderError(RenderError::Kind::Failed,
-                          s.name + ": no page " + std::to_string(pageIndex + 1) +
+                          s.name + ": there is no page " + std::to_string(pageIndex + 1) +
                               " in a document of " + std::to_string(s.pageCount) + " pages");
     }
     if (pageIndex == s.pageIndex) {
         return;
     }
+    const CurrentDocument drawing(s);
     fz_drop_display_list(s.ctx, s.list);
     s.list = nullptr;
     fz_drop_page(s.ctx, s.page);
     s.page = nullptr;
     s.pageIndex = -1;
-    if (const int code = LoadAndBound(s.ctx, s.doc, pageIndex, &s.page, &s.bounds); code != 0) {
-        s.Fail(RenderError::Kind::Damaged, "cannot read page " + std::to_string(pageIndex + 1),
-               code);
+    int hasSize = 1;
+    if (const int code = LoadAndBound(s.ctx, s.doc, pageIndex, &s.page, &s.bounds, &hasSize);
+        code != 0) {
+        s.Fail(RenderError::Kind::Damaged,
+               "page " + std::to_string(pageIndex + 1) + " is missing or damaged", code);
+    }
+    if (!hasSize && std::find(s.pagesWithoutSize.begin(), s.pagesWithoutSize.end(),
+                              pageIndex + 1) == s.pagesWithoutSize.end()) {
+        s.pagesWithoutSize.push_back(pageIndex + 1);
     }
     s.pageIndex = pageIndex;
 }
@@ -458,6 +561,7 @@ void Document::RenderBand(int pageIndex, double xDpi, double yDpi, int y0, int r
 {
     const PixelSize size = PagePixelSize(pageIndex, xDpi, yDpi);
     State &s = *state_;
+    const CurrentDocument drawing(s);
     const int components = format == PixelFormat::Rgb ? 3 : 1;
     const std::ptrdiff_t rowBytes = static_cast<std::ptrdiff_t>(size.width) * components;
     if (y0 < 0 || rowCount <= 0 || rowCount > size.height - y0 || size.width <= 0 ||
@@ -468,7 +572,7 @@ void Document::RenderBand(int pageIndex, double xDpi, double yDpi, int y0, int r
     if (s.list == nullptr) {
         if (const int code = MakeDisplayList(s.ctx, s.page, &s.list); code != 0) {
             s.Fail(RenderError::Kind::Damaged,
-                   "cannot interpret page " + std::to_string(pageIndex + 1), code);
+                   "page " + std::to_string(pageIndex + 1) + " is damaged", code);
         }
     }
     const fz_irect page = PixelBox(s.bounds, xDpi, yDpi);
@@ -486,8 +590,8 @@ void Document::RenderBand(int pageIndex, double xDpi, double yDpi, int y0, int r
         samples = scratch.data();
     }
     if (const int code = DrawBand(s.ctx, s.list, ctm, band, colorspace, samples); code != 0) {
-        s.Fail(RenderError::Kind::Failed, "cannot render page " + std::to_string(pageIndex + 1),
-               code);
+        s.Fail(RenderError::Kind::Failed,
+               "page " + std::to_string(pageIndex + 1) + " could not be drawn", code);
     }
     if (samples != dst) {
         for (int row = 0; row < rowCount; ++row) {
@@ -495,6 +599,31 @@ void Document::RenderBand(int pageIndex, double xDpi, double yDpi, int y0, int r
                         static_cast<size_t>(rowBytes));
         }
     }
+}
+
+void Document::SetAntiAliasing(bool on)
+{
+    State &s = *state_;
+    fz_set_aa_level(s.ctx, on ? 8 : 0);
+    fz_set_graphics_min_line_width(s.ctx, on ? 0.0f : 1.0f);
+}
+
+std::vector<std::string> Document::Problems() const
+{
+    State &s = *state_;
+    std::vector<std::string> problems;
+    int repaired = 0;
+    if (WasRepaired(s.ctx, s.doc, &repaired) == 0 && repaired) {
+        problems.push_back("the file is damaged and was repaired");
+    }
+    for (const int page : s.pagesWithoutSize) {
+        problems.push_back("page " + std::to_string(page) +
+                           " has no valid size and was drawn at Letter size");
+    }
+    if (s.warned) {
+        problems.push_back("some of its content is damaged and was left out");
+    }
+    return problems;
 }
 
 } // namespace render

@@ -54,12 +54,23 @@ public:
     // The raster size at the resolution; throws TooLarge beyond kMaxPixelSide on either side.
     PixelSize PagePixelSize(int pageIndex, double xDpi, double yDpi) const;
     // Renders rows [y0, y0 + rowCount) of the page at the resolution into dst (white
-    // background, anti-aliased). The page's display list is kept for the next band.
+    // background, anti-aliased unless turned off). The page's display list is kept for the
+    // next band.
     void RenderBand(int pageIndex, double xDpi, double yDpi, int y0, int rowCount,
                     PixelFormat format, unsigned char *dst, std::ptrdiff_t stride);
 
-private:
+    // Off: edges are not smoothed and no stroke is drawn thinner than one pixel, for pages that
+    // become black and white, where a thin anti-aliased line would fade to nothing.
+    void SetAntiAliasing(bool on);
+
+    // What the library had to mend or guess in the document so far (a repaired file, a page
+    // without a usable size, damaged content skipped), each in a few plain words.
+    std::vector<std::string> Problems() const;
+
+    // The library's state of one document, opaque outside document.cpp.
     struct State;
+
+private:
     void Open();
     void LoadPage(int pageIndex) const;
     std::unique_ptr<State> state_;

@@ -12,7 +12,7 @@ packages=(
   libtiff-dev libpng-dev libgif-dev libimagequant-dev
   libtiff-tools imagemagick libwmf-bin inkscape netpbm pngcheck
   xvfb xauth fonts-dejavu-core
-  poppler-utils ghostscript mupdf-tools hyperfine time qpdf
+  poppler-utils ghostscript mupdf-tools hyperfine time qpdf tesseract-ocr tesseract-ocr-eng
   clang libclang-rt-14-dev
   dpkg-dev file lintian appstream desktop-file-utils man-db
 )

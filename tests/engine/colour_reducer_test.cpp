@@ -63,9 +63,9 @@ void Feed(PageReducer &reducer, const std::vector<uint8_t> &pixels, int width, i
 
 } // namespace
 
-TEST(ColourReducerTest, FaxThresholdSplitsAtMidGrey)
+TEST(ColourReducerTest, FaxCutsSolidTonesAtMidGrey)
 {
-    const std::vector<uint8_t> grey{0, 127, 128, 255, 64, 200};
+    const std::vector<uint8_t> grey{0, 48, 208, 255, 30, 220};
     RecordingWriter w;
     PageReducer reducer(Depth::Bw1, true, Page(3, 2), w);
     EXPECT_EQ(reducer.InputFormat(), render::PixelFormat::Grey);
@@ -78,12 +78,12 @@ TEST(ColourReducerTest, FaxThresholdSplitsAtMidGrey)
     EXPECT_EQ(w.ended, 1);
 }
 
-// Rows wider than one machine word are compared eight pixels at a time; the last pixels of a row
-// and the grey levels either side of the threshold must come out the same as one at a time.
-TEST(ColourReducerTest, FaxThresholdHoldsAcrossWholeWordsAndTheRowEnd)
+// Rows of solid tones only are compared eight pixels at a time; the last pixels of a row and the
+// levels at the edges of the solid ranges must come out the same as one at a time.
+TEST(ColourReducerTest, FaxCutHoldsAcrossWholeWordsAndTheRowEnd)
 {
-    const std::vector<uint8_t> row{127, 128, 0,   255, 126, 129, 1,   254, 128, 127,
-                                   64,  192, 200, 100, 130, 120, 255, 0,   128};
+    const std::vector<uint8_t> row{48, 208, 0,   255, 47,  209, 1,   254, 208, 48,
+                                   20, 230, 240, 10,  212, 40,  255, 0,   208};
     const std::vector<uint8_t> blackWhite{0, 1, 0, 1, 0, 1, 0, 1, 1, 0, 0, 1, 1, 0, 1, 0, 1, 0, 1};
     const int width = static_cast<int>(row.size());
     std::vector<uint8_t> grey = row;
@@ -95,6 +95,53 @@ TEST(ColourReducerTest, FaxThresholdHoldsAcrossWholeWordsAndTheRowEnd)
     PageReducer reducer(Depth::Bw1, true, Page(width, 2), w);
     Feed(reducer, grey, width, 1, 2, 1);
     EXPECT_EQ(w.pixels, expected);
+}
+
+// A fax page with a photograph beside text: the photo's tones are diffused (a mid-grey area is
+// about half black, not one black blob), while the text beside it stays exactly its solid
+// pixels, neither taking the photo's error nor passing any on, whatever the bands.
+TEST(ColourReducerTest, FaxDiffusesPhotoTonesAndKeepsTextCrisp)
+{
+    const int width = 64, height = 48;
+    std::vector<uint8_t> grey(width * height);
+    std::vector<uint8_t> text;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const bool inPhoto = x < 32;
+            const uint8_t solid = (x * 7 + y * 3) % 5 < 2 ? 0 : 255;
+            grey[static_cast<size_t>(y * width + x)] =
+                inPhoto ? static_cast<uint8_t>(96 + (x + y) % 64) : solid;
+            if (!inPhoto) {
+                text.push_back(solid == 255 ? 1 : 0);
+            }
+        }
+    }
+    std::vector<uint8_t> firstRun;
+    for (const int bandRows : {height, 5, 1}) {
+        RecordingWriter w;
+        PageReducer reducer(Depth::Bw1, true, Page(width, height), w);
+        Feed(reducer, grey, width, 1, height, bandRows);
+        ASSERT_EQ(w.pixels.size(), grey.size());
+        std::vector<uint8_t> right;
+        double white = 0, wanted = 0;
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                const size_t i = static_cast<size_t>(y * width + x);
+                if (x < 32) {
+                    white += w.pixels[i];
+                    wanted += grey[i] / 255.0;
+                } else {
+                    right.push_back(w.pixels[i]);
+                }
+            }
+        }
+        EXPECT_EQ(right, text) << bandRows;
+        EXPECT_NEAR(white / (32 * height), wanted / (32 * height), 0.03) << bandRows;
+        if (firstRun.empty()) {
+            firstRun = w.pixels;
+        }
+        EXPECT_EQ(w.pixels, firstRun) << "bands of " << bandRows << " rows";
+    }
 }
 
 TEST(ColourReducerTest, ErrorDiffusionKeepsTheGreyLevelAcrossBands)

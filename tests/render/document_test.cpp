@@ -255,3 +255,65 @@ TEST(DocumentTest, IndependentDocumentsRenderTheSameOnParallelThreads)
         EXPECT_TRUE(result == expected);
     }
 }
+
+// Rules a quarter point thick, stroked and filled, at 98 dpi down: anti-aliased they are light
+// grey rows that a threshold at mid-grey drops; without anti-aliasing each is a black row.
+TEST(DocumentTest, WithoutAntiAliasingThinRulesStayBlack)
+{
+    testpdf::Page p;
+    p.width = 200;
+    p.height = 100;
+    p.content = "0 G 0.25 w 10 70 m 190 70 l S 0 g 10 30.1 180 0.25 re f\n";
+    Document doc(testpdf::Bytes(testpdf::MakePdf({p})));
+    const auto darkestOfEachRule = [&doc] {
+        const auto size = doc.PagePixelSize(0, 204, 98);
+        const auto grey = RenderWhole(doc, 0, 204, 98, PixelFormat::Grey);
+        std::vector<int> darkest;
+        for (const int row : {(100 - 70) * 98 / 72, (100 - 30) * 98 / 72}) {
+            int value = 255;
+            for (int y = row - 2; y <= row + 2; ++y) {
+                value = std::min<int>(value, grey[static_cast<size_t>(y * size.width + 100)]);
+            }
+            darkest.push_back(value);
+        }
+        return darkest;
+    };
+    for (const int value : darkestOfEachRule()) {
+        EXPECT_GE(value, 128) << "anti-aliased, a thin rule is lighter than mid-grey";
+    }
+    doc.SetAntiAliasing(false);
+    EXPECT_EQ(darkestOfEachRule(), (std::vector<int>{0, 0}));
+    doc.SetAntiAliasing(true);
+    EXPECT_GE(darkestOfEachRule()[0], 128);
+}
+
+// What the library mended is reported; a sound document reports nothing.
+TEST(DocumentTest, ProblemsNameWhatWasMended)
+{
+    testpdf::Page p;
+    p.Text(72, 700, 24, "Some text").Rect(72, 72, 100, 100, {0, 0, 0});
+    const std::string sound = testpdf::MakePdf({p, p});
+    {
+        Document doc(testpdf::Bytes(sound));
+        RenderWhole(doc, 1, 20, 20, PixelFormat::Grey);
+        EXPECT_TRUE(doc.Problems().empty());
+    }
+    {
+        std::string noTable = sound.substr(0, sound.rfind("xref\n")) + "%%EOF\n";
+        Document doc(testpdf::Bytes(noTable));
+        RenderWhole(doc, 0, 20, 20, PixelFormat::Grey);
+        EXPECT_EQ(doc.Problems(), std::vector<std::string>{"the file is damaged and was repaired"});
+    }
+    {
+        std::string noBox = sound;
+        // Same length, so the cross-reference table still points at every object.
+        const std::string box = "/MediaBox [0 0 612.00 792.00]";
+        noBox.replace(noBox.find(box), box.size(), "/MediaBox [1 1 1 1]" + std::string(10, ' '));
+        Document doc(testpdf::Bytes(noBox));
+        RenderWhole(doc, 0, 20, 20, PixelFormat::Grey);
+        RenderWhole(doc, 1, 20, 20, PixelFormat::Grey);
+        RenderWhole(doc, 0, 20, 20, PixelFormat::Grey);
+        EXPECT_EQ(doc.Problems(), std::vector<std::string>{
+                                      "page 1 has no valid size and was drawn at Letter size"});
+    }
+}

@@ -1,0 +1,160 @@
+// SPDX-License-Identifier: AGPL-3.0-or-later
+// The output file: named only when complete, long names, and what a killed process leaves.
+#include "engine/exit_status.h"
+#include "engine/output_file.h"
+#include "rastool_runner.h"
+
+#include "../render/test_pdf.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+using engine_test::FilesIn;
+using engine_test::ReadAll;
+using rastool::OutputFile;
+
+void Write(OutputFile &file, const std::string &bytes)
+{
+    ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), file.Stream()), bytes.size());
+}
+
+class OutputFileTest : public ::testing::TestWithParam<OutputFile::Naming> {
+protected:
+    testpdf::TempDir dir;
+};
+
+// Both ways of writing: nothing of the new file shows before Commit(), an existing file is
+// replaced whole, and names up to the file system's limit work (a temporary name must not add
+// to the length of the final one).
+TEST_P(OutputFileTest, InvisibleUntilCommittedAtAnyLegalLength)
+{
+    for (const size_t length : {5u, 245u, 250u, 255u}) {
+        const std::string name = std::string(length - 4, 'n') + ".tif";
+        const std::string path = dir / name;
+        testpdf::WriteFile(path, "old");
+        {
+            OutputFile file(path, GetParam());
+            Write(file, "new contents");
+            EXPECT_EQ(ReadAll(path), "old");
+            const auto during = FilesIn(dir.path());
+            EXPECT_EQ(during.size(), GetParam() == OutputFile::Naming::Unnamed ? 1u : 2u);
+            file.Commit();
+        }
+        EXPECT_EQ(ReadAll(path), "new contents") << length;
+        EXPECT_EQ(FilesIn(dir.path()), std::set<std::string>{name});
+        ::unlink(path.c_str());
+        {
+            OutputFile file(path, GetParam());
+            Write(file, "fresh");
+            file.Commit();
+        }
+        EXPECT_EQ(ReadAll(path), "fresh") << length;
+        ::unlink(path.c_str());
+    }
+}
+
+TEST_P(OutputFileTest, NeverCommittedLeavesNothing)
+{
+    {
+        OutputFile file(dir / "a.png", GetParam());
+        Write(file, "unfinished");
+    }
+    EXPECT_TRUE(FilesIn(dir.path()).empty());
+}
+
+TEST_P(OutputFileTest, MissingFolderNamesTheFileAndTheCause)
+{
+    try {
+        OutputFile file(dir / "none/a.png", GetParam());
+        FAIL() << "created a file in a missing folder";
+    } catch (const rastool::Failure &e) {
+        EXPECT_EQ(e.status(), rastool::ExitStatus::OutputUnwritable);
+        EXPECT_EQ(std::string(e.what()),
+                  "cannot write " + (dir / "none/a.png") + ": the folder does not exist");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Naming, OutputFileTest,
+                         ::testing::Values(OutputFile::Naming::Unnamed,
+                                           OutputFile::Naming::Temporary),
+                         [](const auto &info) {
+                             return info.param == OutputFile::Naming::Unnamed ? "Unnamed"
+                                                                              : "Temporary";
+                         });
+
+// Where files must be written under a temporary name, a process killed with SIGKILL leaves its
+// temporary file; the next run removes it, and only what dead processes of this machine left.
+TEST(OutputFileStaleTest, TemporariesOfKilledProcessesAreRemoved)
+{
+    testpdf::TempDir dir;
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        OutputFile file(dir / "out.tif", OutputFile::Naming::Temporary);
+        std::fputs("half a page", file.Stream());
+        std::fflush(file.Stream());
+        (void)!::write(ready[1], "x", 1);
+        ::pause();
+        std::_Exit(0);
+    }
+    char byte = 0;
+    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    const auto left = FilesIn(dir.path());
+    ASSERT_EQ(left.size(), 1u);
+    const std::string stale = *left.begin();
+
+    // The same kind of name, but of a process that is running (this one's parent), and files
+    // that only look alike.
+    std::string alive = stale;
+    alive.replace(alive.find('-', 10) + 1, std::to_string(child).size(),
+                  std::to_string(::getppid()));
+    for (const std::string &name :
+         {alive, std::string(".rastool-notes.tmp"), std::string("keep.tif"), stale + ".bak"}) {
+        testpdf::WriteFile(dir / name, "someone else's");
+    }
+    // Earlier versions' names carry the output's name and no machine: removed only when their
+    // process has ended and they are more than a day old, and only for an image file's name.
+    const std::string dead = std::to_string(child);
+    const std::string legacy = ".report-012.tif-" + dead + "-3";
+    for (const std::string &name :
+         {legacy, ".report.PNG-" + dead + "-0", ".notes-" + dead + "-1",
+          ".report.tif-" + std::to_string(::getppid()) + "-0", ".fresh.tif-" + dead + "-0"}) {
+        testpdf::WriteFile(dir / name, "left by an earlier version");
+        if (name.rfind(".fresh", 0) != 0) {
+            const timespec times[2] = {{0, UTIME_OMIT}, {std::time(nullptr) - 2 * 86400, 0}};
+            ASSERT_EQ(::utimensat(AT_FDCWD, (dir / name).c_str(), times, 0), 0);
+        }
+    }
+    EXPECT_EQ(OutputFile::RemoveStaleTemporaries(dir.path()), 3);
+    const auto after = FilesIn(dir.path());
+    EXPECT_EQ(after.count(stale), 0u);
+    EXPECT_EQ(after.count(legacy), 0u);
+    EXPECT_EQ(after.count(".report.PNG-" + dead + "-0"), 0u);
+    EXPECT_EQ(after.size(), 7u);
+    ::close(ready[0]);
+    ::close(ready[1]);
+}
+
+TEST(PageFileNameTest, WidthComesFromTheDocumentNotTheRange)
+{
+    using rastool::PageFileName;
+    EXPECT_EQ(PageFileName("/out/r.png", 1, 2415), "/out/r-0001.png");
+    EXPECT_EQ(PageFileName("/out/r.png", 1001, 2415), "/out/r-1001.png");
+    EXPECT_EQ(PageFileName("/out/r.png", 12, 99), "/out/r-012.png");
+}
+
+} // namespace
