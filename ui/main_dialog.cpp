@@ -274,6 +274,11 @@ void MainDialog::OnConvert()
         return;
     batchRunning = true;
     RunBatch(*this, settings, frontEndPath, processRunner);
+    // Input that came while the last engine ran belongs to the run, as at the dispatches
+    // between rows: Enter pressed then must not end the window once the run is done.
+    SuspendDialogKeys(true);
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    SuspendDialogKeys(false);
     batchRunning = false;
 }
 

@@ -258,6 +258,31 @@ TEST_P(DialogKeysDuringARunTest, AreOrdinaryInputOfTheFocusedControlAndActAgainW
     }
 }
 
+// Keys pressed while the last engine runs are handled after it, still as part of the run.
+TEST_P(DialogKeysDuringARunTest, PressedWhileTheLastEngineRunsTheyDoNotEndTheWindowAfterwards)
+{
+    AddRow("/docs/a.pdf");
+    QWidget *focused = dialog->GetDlgItem(GetParam().focused);
+    focused->setFocus();
+    int openDialogs = 0;
+    dialog->SetOpenFileDialog([&](const OpenFileRequest &) {
+        ++openDialogs;
+        return std::optional<FileSelection>();
+    });
+    dialog->SetProcessRunner([&](const EngineCommand *, const std::function<void()> &) {
+        QueueKey(Qt::Key_Return);
+        QueueKey(Qt::Key_Escape);
+        QueueKey(Qt::Key_Tab);
+        return 0;
+    });
+    Convert();
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_EQ(dialog->result(), 0);
+    EXPECT_EQ(dialog->focusWidget(), focused);
+    EXPECT_EQ(openDialogs, 0);
+    EXPECT_EQ(Item<QLabel>(kStatus)->text(), "Done.");
+}
+
 INSTANTIATE_TEST_SUITE_P(Focus, DialogKeysDuringARunTest,
                          ::testing::Values(DialogKeyCase{"Edit", kXResolution},
                                            DialogKeyCase{"List", kFileList},
