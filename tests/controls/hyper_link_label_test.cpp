@@ -192,6 +192,41 @@ TEST(HyperLinkLabelTest, HoverHoldsTheMouseUntilThePointerLeaves)
     EXPECT_EQ(QWidget::mouseGrabber(), nullptr);
 }
 
+struct ColourRow {
+    const char *name;
+    bool over;
+    bool visited;
+    QColor expected;
+};
+
+class LabelColourTest : public ::testing::TestWithParam<ColourRow> {};
+
+TEST_P(LabelColourTest, HoverBeatsVisitedBeatsLink)
+{
+    const ColourRow row = GetParam();
+    LabelFixture fixture(QStringLiteral("link"), 0);
+    fixture.Attach();
+    fixture.label.linkColour = QColor(1, 1, 1);
+    fixture.label.visitedColour = QColor(2, 2, 2);
+    fixture.label.hoverColour = QColor(3, 3, 3);
+    fixture.label.MarkVisited(row.visited);
+    if (row.over)
+        Send(fixture.control, QEvent::MouseMove, {2, 2});
+    ASSERT_EQ(fixture.label.IsOverControl(), row.over);
+    EXPECT_EQ(fixture.label.TextColour(), row.expected);
+    // The colour chosen is the one the text is painted with.
+    fixture.control->repaint();
+    EXPECT_EQ(fixture.control->palette().color(QPalette::WindowText), row.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    States, LabelColourTest,
+    ::testing::Values(ColourRow{"Link", false, false, QColor(1, 1, 1)},
+                      ColourRow{"Visited", false, true, QColor(2, 2, 2)},
+                      ColourRow{"Hover", true, false, QColor(3, 3, 3)},
+                      ColourRow{"HoverOverVisited", true, true, QColor(3, 3, 3)}),
+    [](const ::testing::TestParamInfo<ColourRow> &info) { return info.param.name; });
+
 class LinkClickTest : public ::testing::Test {
 protected:
     void SetUp() override
