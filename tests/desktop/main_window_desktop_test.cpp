@@ -73,7 +73,7 @@ TEST_F(DesktopTest, DialogKeysDuringARunReachTheEditWithoutActingOnTheDialog)
 {
     StartWithRows({"a.pdf", "b.pdf", "c.pdf"});
     TypeDestination(session.Path("out"));
-    session.SetEngineDelay(1.5);
+    session.SetEngineDelay(2.5);
     Click(session.MainControlCentre(kConvert));
     ASSERT_TRUE(session.WaitForEngineCalls(1, kWindowWait));
     // Focus is in the destination field. These keys wait while the first engine runs and are
