@@ -2,6 +2,7 @@
 #include "files/file_list_operations.h"
 
 #include "platform/dialog_template.h"
+#include "platform/file_name_bytes.h"
 #include "platform/message_box.h"
 #include "platform/profile_file.h"
 #include "viewer/dispatch_target.h"
@@ -15,14 +16,16 @@
 #include <QPainter>
 #include <QStyle>
 #include <QStyledItemDelegate>
+#include <QSysInfo>
 #include <QTimer>
 #include <QTreeWidget>
-#include <QUrl>
 
 namespace {
 
 const QString kInputDirKey = QStringLiteral("InputDir");
 constexpr int16_t kViewerZoom = 100;
+// Column 0 shows the path as text; the path's exact bytes ride along under this role.
+constexpr int kPathBytesRole = Qt::UserRole;
 
 // Thin lines between the cells, as a grid.
 class GridLineDelegate : public QStyledItemDelegate {
@@ -41,30 +44,86 @@ public:
     }
 };
 
-QString DisplayPath(const std::string &path)
+bool StartsWithIgnoringCase(const QByteArray &text, const char *prefix)
 {
-    return QFile::decodeName(QByteArray::fromStdString(path));
+    return text.left(qstrlen(prefix)).compare(prefix, Qt::CaseInsensitive) == 0;
+}
+
+// The local path of one line of a text/uri-list, percent escapes decoded to the bytes they
+// stand for; none for any other address.
+std::optional<std::string> LocalPathOfUri(const QByteArray &uri)
+{
+    if (!StartsWithIgnoringCase(uri, "file:")) {
+        return std::nullopt;
+    }
+    QByteArray rest = uri.mid(5);
+    if (rest.startsWith("//")) {
+        const qsizetype pathStart = rest.indexOf('/', 2);
+        const QByteArray host = rest.mid(2, pathStart < 0 ? -1 : pathStart - 2);
+        if (!host.isEmpty() && host.compare("localhost", Qt::CaseInsensitive) != 0 &&
+            host.compare(QSysInfo::machineHostName().toUtf8(), Qt::CaseInsensitive) != 0) {
+            return std::nullopt;
+        }
+        rest = pathStart < 0 ? QByteArray() : rest.mid(pathStart);
+    }
+    const qsizetype end = rest.indexOf('?') >= 0 ? rest.indexOf('?') : rest.indexOf('#');
+    if (end >= 0) {
+        rest.truncate(end);
+    }
+    const QByteArray path = QByteArray::fromPercentEncoding(rest);
+    if (!path.startsWith('/') || path.contains('\0')) {
+        return std::nullopt;
+    }
+    return path.toStdString();
 }
 
 } // namespace
 
 PathList DroppedPaths(const QMimeData &data)
 {
+    // The list's own bytes, not QMimeData::urls(): a URL turned into text loses the bytes of a
+    // file name that is not valid UTF-8.
     PathList paths;
-    for (const QUrl &url : data.urls()) {
-        if (url.isLocalFile()) {
-            paths.push_back(QFile::encodeName(url.toLocalFile()).toStdString());
+    for (QByteArray line : data.data(QStringLiteral("text/uri-list")).split('\n')) {
+        line = line.trimmed();
+        if (line.isEmpty() || line.startsWith('#')) {
+            continue;
+        }
+        if (std::optional<std::string> path = LocalPathOfUri(line)) {
+            paths.push_back(std::move(*path));
         }
     }
     return paths;
 }
 
+Qt::DropAction FileDropAction(Qt::DropActions offered)
+{
+    if (offered & Qt::CopyAction) {
+        return Qt::CopyAction;
+    }
+    if (offered & Qt::LinkAction) {
+        return Qt::LinkAction;
+    }
+    return Qt::IgnoreAction;
+}
+
 // Takes drops of files on the window. The paths are copied out of the drop at once and added
 // once the drop has finished, so the program that the files come from is not kept waiting
-// while every file is opened and counted.
+// while every file is opened and counted. The add waits for a timer, not a posted call: while
+// an engine runs only painting is handled and timers are held back, so a drop made then is
+// added at the next dispatch instead of changing the list during the wait.
 class FileListOperations::DropFilter : public QObject {
 public:
-    explicit DropFilter(FileListOperations &operations) : operations_(operations) {}
+    explicit DropFilter(FileListOperations &operations) : operations_(operations)
+    {
+        addTimer_.setSingleShot(true);
+        addTimer_.setInterval(0);
+        connect(&addTimer_, &QTimer::timeout, this, [this] {
+            PathList paths;
+            paths.swap(pending_);
+            operations_.OnDropFiles(paths);
+        });
+    }
 
     bool eventFilter(QObject *watched, QEvent *event) override
     {
@@ -77,8 +136,7 @@ public:
             if (DroppedPaths(*drag->mimeData()).empty()) {
                 return false;
             }
-            drag->acceptProposedAction();
-            return true;
+            return AcceptAsCopy(drag);
         }
         case QEvent::Drop: {
             auto *drop = static_cast<QDropEvent *>(event);
@@ -86,9 +144,10 @@ public:
             if (paths.empty()) {
                 return false;
             }
-            drop->acceptProposedAction();
-            QTimer::singleShot(
-                0, this, [this, paths = std::move(paths)] { operations_.OnDropFiles(paths); });
+            if (AcceptAsCopy(drop)) {
+                pending_.insert(pending_.end(), paths.begin(), paths.end());
+                addTimer_.start();
+            }
             return true;
         }
         default:
@@ -97,7 +156,22 @@ public:
     }
 
 private:
+    // The files are only read: a drop answered as a move would let the source delete them.
+    static bool AcceptAsCopy(QDropEvent *event)
+    {
+        const Qt::DropAction action = FileDropAction(event->possibleActions());
+        if (action == Qt::IgnoreAction) {
+            event->ignore();
+            return false;
+        }
+        event->setDropAction(action);
+        event->accept();
+        return true;
+    }
+
     FileListOperations &operations_;
+    PathList pending_;
+    QTimer addTimer_;
 };
 
 FileListOperations::FileListOperations(TemplateDialog *dialog) : dialog_(dialog) {}
@@ -219,7 +293,7 @@ void FileListOperations::PromptForFiles(QWidget *owner, PathList &out)
         return;
     }
     ResolvedSelection resolved = ResolveSelection(*selection, PathStyle::Posix);
-    WriteProfileString(kProfileSection, kInputDirKey, DisplayPath(resolved.inputDir));
+    WriteProfileString(kProfileSection, kInputDirKey, DisplayName(resolved.inputDir));
     out.insert(out.end(), resolved.paths.begin(), resolved.paths.end());
 }
 
@@ -228,8 +302,16 @@ void FileListOperations::AddFilesToList(const PathList &paths)
     if (paths.empty()) {
         return;
     }
-    for (const std::string &path : paths) {
-        const QString text = DisplayPath(path);
+    QStringList refused;
+    for (const std::string &given : paths) {
+        // A name that reached us as text with replacement characters is looked up again; a row
+        // whose path names no file would only fail later, without saying why.
+        const std::optional<std::string> path = RecoverPathBytes(given);
+        if (!path) {
+            refused << DisplayName(given);
+            continue;
+        }
+        const QString text = DisplayName(*path);
         const int row = GetRowCount();
         std::optional<QIcon> icon;
         if (iconProvider_) {
@@ -239,13 +321,26 @@ void FileListOperations::AddFilesToList(const PathList &paths)
             }
         }
         SetListItem(text, row, 0, icon);
-        docViewer.OpenDocument(text, QString(), QString(), kViewerZoom);
+        FileList()->topLevelItem(row)->setData(0, kPathBytesRole, QByteArray::fromStdString(*path));
+        // Counting replaces whatever the viewer showed, so the next click on that row must
+        // preview it again.
+        lastPreviewedPath.clear();
+        const TextPathAlias viewerPath(*path);
+        docViewer.OpenDocument(viewerPath.Path(), QString(), QString(), kViewerZoom);
         const int32_t pages = docViewer.GetPageCount();
         docViewer.CloseDocument();
         SetListItem(QString::number(pages), row, 1, std::nullopt);
     }
-    EnableControl(FileListControl::kRemoveAll, true);
-    EnableControl(FileListControl::kConvert, true);
+    if (GetRowCount() > 0) {
+        EnableControl(FileListControl::kRemoveAll, true);
+        EnableControl(FileListControl::kConvert, true);
+    }
+    if (!refused.isEmpty()) {
+        ShowAppMessage(dialog_,
+                       QStringLiteral("These files were not added because their names could not "
+                                      "be read exactly:\n%1")
+                           .arg(refused.join(QLatin1Char('\n'))));
+    }
 }
 
 void FileListOperations::SetListItem(const QString &text, int row, int column,
@@ -277,18 +372,18 @@ void FileListOperations::OnClickFileList(int row)
     if (list == nullptr) {
         return;
     }
-    const QTreeWidgetItem *item = row >= 0 ? list->topLevelItem(row) : nullptr;
-    const QString text = item ? item->text(0) : QString();
-    if (text.isEmpty() || text == lastPreviewedPath) {
+    const std::string path = GetRowPath(row).value_or(std::string());
+    if (path.empty() || path == lastPreviewedPath) {
         return;
     }
     RunReportingFailures([&] {
+        const TextPathAlias viewerPath(path);
         docViewer.CloseDocument();
-        docViewer.OpenDocument(text, QString(), QString(), kViewerZoom);
+        docViewer.OpenDocument(viewerPath.Path(), QString(), QString(), kViewerZoom);
         docViewer.ApplyPreviewSetting(1);
         docViewer.ApplyDisplaySetting(3);
         EnableControl(FileListControl::kRemove, !list->selectedItems().isEmpty());
-        lastPreviewedPath = text;
+        lastPreviewedPath = path;
     });
 }
 
@@ -336,5 +431,8 @@ std::optional<std::string> FileListOperations::GetRowPath(int32_t row) const
     if (item == nullptr) {
         return std::nullopt;
     }
-    return QFile::encodeName(item->text(0)).toStdString();
+    // A row put in the list as plain text carries no bytes; its text is then the path.
+    const QVariant bytes = item->data(0, kPathBytesRole);
+    return bytes.isValid() ? bytes.toByteArray().toStdString()
+                           : QFile::encodeName(item->text(0)).toStdString();
 }

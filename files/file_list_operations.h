@@ -5,6 +5,7 @@
 #include "files/open_file_dialog.h"
 #include "files/path_list.h"
 
+#include <QFile>
 #include <QIcon>
 #include <QString>
 
@@ -29,8 +30,13 @@ constexpr int kViewer = 1036;
 constexpr int kRemoveAll = 1037;
 } // namespace FileListControl
 
-// The local files named by a drop's text/uri-list, in the order given; other URLs are left out.
+// The local files named by a drop's text/uri-list, in the order given, with the exact bytes of
+// their names; other URLs are left out.
 PathList DroppedPaths(const QMimeData &data);
+
+// How a drop of files is answered whatever the source proposes: as a copy, else as a link; a
+// source that offers neither is refused.
+Qt::DropAction FileDropAction(Qt::DropActions offered);
 
 // The file list of the main window: the list control 1030 is the only store of the input paths,
 // column 0 holding the full path and column 1 the page count. The window derives from this class,
@@ -62,17 +68,20 @@ public:
 
     void PromptForFiles(QWidget *owner, PathList &out);
     // Appends one row per path with its icon and page count; enables Remove all and Convert.
+    // A path made from text that lost bytes of its name, and whose file cannot be found again,
+    // is refused with a message instead of becoming a row.
     void AddFilesToList(const PathList &paths);
     // Column 0 inserts a new row at `row`; another column sets that cell of the existing row.
     void SetListItem(const QString &text, int row, int column, const std::optional<QIcon> &icon);
 
     int32_t GetRowCount() const;
-    // Column 0 of the row in the file system's encoding; none when the row does not exist.
+    // The exact bytes of the row's path, which column 0 shows as text; none when the row does
+    // not exist.
     std::optional<std::string> GetRowPath(int32_t row) const;
 
     QTreeWidget *FileList() const;
     CDocViewer &DocViewer() { return docViewer; }
-    const QString &LastPreviewedPath() const { return lastPreviewedPath; }
+    QString LastPreviewedPath() const { return QFile::decodeName(lastPreviewedPath.c_str()); }
     void SetOpenFileDialog(OpenFileDialogFunction dialogFunction);
 
 private:
@@ -84,7 +93,7 @@ private:
 
     TemplateDialog *dialog_;
     CDocViewer docViewer;
-    QString lastPreviewedPath;
+    std::string lastPreviewedPath; // exact bytes; empty when nothing is on show
     std::unique_ptr<QFileIconProvider> iconProvider_;
     std::unique_ptr<DropFilter> dropFilter_;
     OpenFileDialogFunction openFileDialog_ = ShowOpenFileDialog;

@@ -236,8 +236,23 @@ void TemplateDialog::OnCancel()
     EndDialog(IDCANCEL);
 }
 
+void TemplateDialog::SuspendDialogKeys(bool suspend)
+{
+    dialogKeysSuspended += suspend ? 1 : -1;
+}
+
+bool TemplateDialog::focusNextPrevChild(bool next)
+{
+    // Declining leaves the Tab key to the focused control's own key handling.
+    return !DialogKeysSuspended() && QDialog::focusNextPrevChild(next);
+}
+
 void TemplateDialog::keyPressEvent(QKeyEvent *event)
 {
+    if (DialogKeysSuspended()) {
+        event->ignore();
+        return;
+    }
     const bool plain = event->modifiers() == Qt::NoModifier ||
                        (event->modifiers() == Qt::KeypadModifier && event->key() == Qt::Key_Enter);
     if (plain && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {

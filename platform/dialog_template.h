@@ -106,6 +106,11 @@ public:
 
     void reject() override;
 
+    // While suspended, Enter, Esc and Tab are only input of the control with the focus: they
+    // neither end the dialog nor move the focus. Calls nest.
+    void SuspendDialogKeys(bool suspend);
+    bool DialogKeysSuspended() const { return dialogKeysSuspended > 0; }
+
 protected:
     // The widget for a control that the dialog class provides itself (its custom controls),
     // or null for the builder's standard widget of the control's kind.
@@ -121,6 +126,7 @@ protected:
     void DefaultSysCommand(uint32_t id);
 
     void keyPressEvent(QKeyEvent *event) override;
+    bool focusNextPrevChild(bool next) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
 
 private:
@@ -131,4 +137,5 @@ private:
     QHash<int, QWidget *> items;
     SystemMenu *systemMenu = nullptr;
     bool created = false;
+    int dialogKeysSuspended = 0;
 };

@@ -340,13 +340,19 @@ void MainDialog::SetProgressPos(int32_t pos)
 
 void MainDialog::DispatchPendingMessages()
 {
+    // Keys handled here reach the focused control as plain input: Enter or Esc in the middle
+    // of a run must not end the window, nor Tab move the focus.
+    SuspendDialogKeys(true);
     QCoreApplication::processEvents(QEventLoop::AllEvents);
+    SuspendDialogKeys(false);
     if (batchRunning)
         EnableItem(MainControl::kConvert, false);
 }
 
 void MainDialog::KeepAliveWhileWaiting()
 {
-    // Paint and other non-input events only: input waits for the next dispatch between rows.
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    // Painting only. Input waits for the next dispatch between rows, and so do timers: a spin
+    // arrow pressed at the dispatch would otherwise go on stepping until the engine ends.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents |
+                                    QEventLoop::X11ExcludeTimers);
 }

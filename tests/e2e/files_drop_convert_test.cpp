@@ -23,6 +23,10 @@
 #include <QUrl>
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+
 namespace {
 
 class FilesEndToEndTest : public ::testing::Test {
@@ -125,6 +129,57 @@ TEST_F(FilesEndToEndTest, DroppedFilesAreListedPreviewedAndConverted)
         EXPECT_LT(qGray(image.pixel(image.width() / 2, image.height() / 4)), 40);
         EXPECT_GT(qGray(image.pixel(image.width() - 5, image.height() - 5)), 215);
     }
+}
+
+// A file whose name is Latin-1, not UTF-8, as older systems and archives leave them: dropped
+// from a file manager, it is listed under its real name, counted, and converted by the engine.
+TEST_F(FilesEndToEndTest, AFileNameThatIsNotUtf8IsConvertedUnderItsOwnName)
+{
+    const QString binDir = QStringLiteral(PAGEMINT_BIN_DIR);
+    ASSERT_TRUE(QFileInfo(binDir + QStringLiteral("/rastool")).isExecutable());
+    const std::string folder = QFile::encodeName(work.path()).toStdString();
+    const std::string input = folder + "/latin1-\xE9.pdf";
+    const QString staging = work.filePath(QStringLiteral("staging.pdf"));
+    ASSERT_TRUE(WriteTestPdf(staging, 1, QSizeF(288, 144)));
+    ASSERT_EQ(std::rename(QFile::encodeName(staging).constData(), input.c_str()), 0);
+    ASSERT_TRUE(QDir(work.path()).mkdir(QStringLiteral("out")));
+
+    MainDialog dialog;
+    dialog.SetFrontEndPath(QFile::encodeName(binDir + QStringLiteral("/pagemint")).toStdString());
+    dialog.Create();
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+
+    // A file manager's drop: the name's bytes percent-encoded in the uri-list.
+    QMimeData data;
+    data.setData(QStringLiteral("text/uri-list"),
+                 "file://" + QByteArray::fromStdString(input).toPercentEncoding("/") + "\r\n");
+    const QPoint at(20, 20);
+    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&dialog, &enter);
+    ASSERT_TRUE(enter.isAccepted());
+    QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&dialog, &drop);
+
+    auto *list = dialog.Item<QTreeWidget>(MainControl::kFileList);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return list->topLevelItemCount() == 1; }));
+    EXPECT_EQ(list->topLevelItem(0)->text(0), work.path() + QStringLiteral("/latin1-\uFFFD.pdf"));
+    EXPECT_EQ(list->topLevelItem(0)->text(1), QStringLiteral("1"));
+
+    dialog.Item<QComboBox>(MainControl::kFileType)->setCurrentText(QStringLiteral("PNG"));
+    dialog.Item<QLineEdit>(MainControl::kDestination)
+        ->setText(work.filePath(QStringLiteral("out")));
+    QTest::mouseClick(dialog.Item<QAbstractButton>(MainControl::kConvert), Qt::LeftButton);
+
+    EXPECT_EQ(dialog.Item<QLabel>(MainControl::kStatus)->text(), QStringLiteral("Done."));
+    EXPECT_TRUE(messages.isEmpty()) << messages.join(QLatin1Char('\n')).toStdString();
+    const std::string output = folder + "/out/latin1-\xE9.png";
+    std::ifstream file(output, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(file)),
+                            std::istreambuf_iterator<char>());
+    const QImage image = QImage::fromData(QByteArray::fromStdString(bytes), "PNG");
+    ASSERT_FALSE(image.isNull()) << "no image at " << output;
+    EXPECT_NEAR(image.width(), 288 * 101 / 72, 1);
 }
 
 } // namespace

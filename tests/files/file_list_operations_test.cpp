@@ -20,6 +20,7 @@
 #include <QUrl>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <map>
 
 namespace {
@@ -313,24 +314,48 @@ TEST_F(FileListTest, RowClickPreviewsOnceAndSetsRemove)
     EXPECT_EQ(dialog.LastPreviewedPath(), QStringLiteral("/d/b.pdf"));
     EXPECT_EQ(Buttons(dialog), QStringLiteral("111"));
 
-    // The same path again makes no call, even after an add that ended with Close.
-    dialog.AddFilesToList({"/d/c.pdf"});
+    // The same path again makes no call.
     viewer.calls.clear();
-    Select(dialog, {});
     dialog.OnClickFileList(1);
     EXPECT_TRUE(viewer.calls.isEmpty());
-    EXPECT_EQ(Buttons(dialog), QStringLiteral("111"));
 
     // Another file with nothing selected loads it and disables Remove.
+    Select(dialog, {});
     dialog.OnClickFileList(0);
     EXPECT_EQ(viewer.calls.size(), 4);
     EXPECT_EQ(Buttons(dialog), QStringLiteral("011"));
     EXPECT_EQ(dialog.LastPreviewedPath(), QStringLiteral("/d/a.pdf"));
+}
 
-    // Removed and added again, the previewed path still makes no call.
-    Select(dialog, {0});
+TEST_F(FileListTest, AnAddClosesThePreviewSoTheNextClickOnThatRowShowsItAgain)
+{
+    ListDialog dialog(false);
+    dialog.AddFilesToList({"/d/a.pdf", "/d/b.pdf"});
+    FakeViewer &viewer = *dialog.fake;
+    Select(dialog, {1});
+    dialog.OnClickFileList(1);
+    ASSERT_EQ(dialog.LastPreviewedPath(), QStringLiteral("/d/b.pdf"));
+
+    // Counting the added file replaces the document on show.
+    dialog.AddFilesToList({"/d/c.pdf"});
+    EXPECT_EQ(viewer.calls.back(), QStringLiteral("Close"));
+    EXPECT_TRUE(dialog.LastPreviewedPath().isEmpty());
+    viewer.calls.clear();
+    dialog.OnClickFileList(1);
+    EXPECT_EQ(viewer.calls,
+              (QStringList{"Close", "Open /d/b.pdf [] [] 100", "Preview 1", "Display 3"}));
+    EXPECT_EQ(dialog.LastPreviewedPath(), QStringLiteral("/d/b.pdf"));
+
+    // Removed and added again, the row previews again as well.
+    Select(dialog, {1});
     dialog.OnRemove();
-    dialog.AddFilesToList({"/d/a.pdf"});
+    dialog.AddFilesToList({"/d/b.pdf"});
+    viewer.calls.clear();
+    dialog.OnClickFileList(dialog.GetRowCount() - 1);
+    EXPECT_EQ(viewer.calls.size(), 4);
+
+    // An empty add opens nothing, so the preview stays remembered.
+    dialog.AddFilesToList({});
     viewer.calls.clear();
     dialog.OnClickFileList(dialog.GetRowCount() - 1);
     EXPECT_TRUE(viewer.calls.isEmpty());
@@ -432,6 +457,74 @@ TEST_F(FileListTest, DropAddsLocalFilesInOrderWithoutChangingInputDir)
     QApplication::sendEvent(&dialog, &refused);
     EXPECT_FALSE(refused.isAccepted());
 }
+
+struct DropActionCase {
+    const char *name;
+    Qt::DropActions offered;
+    Qt::KeyboardModifiers modifiers;
+    Qt::DropAction proposed; // what the source proposes with these keys held
+    Qt::DropAction answered; // Qt::IgnoreAction: the drop is refused
+};
+
+void PrintTo(const DropActionCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class DropActionTest : public FileListTest, public ::testing::WithParamInterface<DropActionCase> {};
+
+// A file manager proposes a move while Shift is held, and deletes the files it moved once the
+// target answers the drop as a move.
+TEST_P(DropActionTest, DropsAreAnsweredAsACopyOrLinkWhateverTheSourceProposes)
+{
+    const DropActionCase &c = GetParam();
+    ListDialog dialog(false);
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QStringLiteral("/d/a.pdf"))});
+    const QPoint at(10, 10);
+    const bool accepted = c.answered != Qt::IgnoreAction;
+
+    QDragEnterEvent enter(at, c.offered, &data, Qt::LeftButton, c.modifiers);
+    ASSERT_EQ(enter.proposedAction(), c.proposed);
+    QApplication::sendEvent(&dialog, &enter);
+    EXPECT_EQ(enter.isAccepted(), accepted);
+    if (accepted) {
+        EXPECT_EQ(enter.dropAction(), c.answered);
+    }
+    QDragMoveEvent move(at, c.offered, &data, Qt::LeftButton, c.modifiers);
+    QApplication::sendEvent(&dialog, &move);
+    EXPECT_EQ(move.isAccepted(), accepted);
+    if (accepted) {
+        EXPECT_EQ(move.dropAction(), c.answered);
+    }
+    QDropEvent drop(at, c.offered, &data, Qt::LeftButton, c.modifiers);
+    QApplication::sendEvent(&dialog, &drop);
+    EXPECT_EQ(drop.isAccepted(), accepted);
+    if (accepted) {
+        EXPECT_EQ(drop.dropAction(), c.answered);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return dialog.GetRowCount() == 1; }));
+    } else {
+        QTest::qWait(20);
+        EXPECT_EQ(dialog.GetRowCount(), 0);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sources, DropActionTest,
+    ::testing::Values(DropActionCase{"ShiftProposesMove",
+                                     Qt::CopyAction | Qt::MoveAction | Qt::LinkAction,
+                                     Qt::ShiftModifier, Qt::MoveAction, Qt::CopyAction},
+                      DropActionCase{"MoveOrLinkOnly", Qt::MoveAction | Qt::LinkAction,
+                                     Qt::ShiftModifier, Qt::MoveAction, Qt::LinkAction},
+                      DropActionCase{"MoveOnly", Qt::MoveAction, Qt::NoModifier, Qt::MoveAction,
+                                     Qt::IgnoreAction},
+                      DropActionCase{"PlainCopy", Qt::CopyAction | Qt::MoveAction,
+                                     Qt::ControlModifier, Qt::CopyAction, Qt::CopyAction}),
+    [](const ::testing::TestParamInfo<DropActionCase> &info) {
+        return std::string(info.param.name);
+    });
 
 TEST_F(FileListTest, FilesDroppedOnAnEditBecomeRowsWhileTextStillLandsInIt)
 {
@@ -562,6 +655,86 @@ TEST_F(FileListTest, RowsRemovedDuringARunEndItAtTheFirstMissingRow)
     RunBatch(host, ConversionSettings(), "/opt/pagemint/pagemint", runner);
     EXPECT_EQ(inputs, (std::vector<std::string>{"/d/a.pdf", "/d/b.pdf"}));
     EXPECT_EQ(host.status, "Done.");
+}
+
+TEST(DroppedPathsTest, KeepTheExactBytesOfEveryLocalFileInOrder)
+{
+    QMimeData data;
+    data.setData(QStringLiteral("text/uri-list"), "# from a file manager\r\n"
+                                                  "file:///tmp/latin1-%E9.pdf\r\n"
+                                                  "https://example.org/x.pdf\r\n"
+                                                  "file://localhost/a%20b.pdf\r\n"
+                                                  "FILE:/c.pdf\r\n"
+                                                  "file://elsewhere.example/d.pdf\r\n"
+                                                  "file:///nul%00.pdf\r\n"
+                                                  "file:///utf8-%C3%A9.pdf");
+    EXPECT_EQ(DroppedPaths(data),
+              (PathList{"/tmp/latin1-\xE9.pdf", "/a b.pdf", "/c.pdf", "/utf8-\xC3\xA9.pdf"}));
+
+    // URLs handed over as objects keep their escapes as well.
+    QMimeData urls;
+    urls.setUrls({QUrl::fromEncoded("file:///tmp/latin1-%E9.pdf"),
+                  QUrl::fromLocalFile(QStringLiteral("/tmp/space and ü.pdf"))});
+    EXPECT_EQ(DroppedPaths(urls),
+              (PathList{"/tmp/latin1-\xE9.pdf", "/tmp/space and \xC3\xBC.pdf"}));
+}
+
+QString Shown(const std::string &bytes)
+{
+    return QFile::decodeName(QByteArray::fromStdString(bytes));
+}
+
+// Writes a one-page PDF under a name given as bytes, which need not be valid text.
+std::string WritePdfNamed(const QTemporaryDir &dir, const std::string &name, int pages = 1)
+{
+    const QString staging = dir.filePath(QStringLiteral("staging.pdf"));
+    const std::string path = QFile::encodeName(dir.path()).toStdString() + '/' + name;
+    if (!WriteTestPdf(staging, pages) ||
+        std::rename(QFile::encodeName(staging).constData(), path.c_str()) != 0) {
+        ADD_FAILURE() << "cannot write " << path;
+    }
+    return path;
+}
+
+TEST_F(FileListTest, AFileNameThatIsNotTextKeepsItsBytesAndIsCountedAndPreviewed)
+{
+    QTemporaryDir dir;
+    const std::string latin1 = WritePdfNamed(dir, "latin1-\xE9.pdf", 2);
+    ListDialog dialog(true);
+    dialog.AddFilesToList({latin1});
+    ASSERT_EQ(dialog.GetRowCount(), 1);
+    EXPECT_EQ(dialog.GetRowPath(0), latin1);
+    const QTreeWidgetItem *row = dialog.FileList()->topLevelItem(0);
+    EXPECT_EQ(row->text(0), dir.path() + QStringLiteral("/latin1-\uFFFD.pdf"));
+    EXPECT_EQ(row->text(1), QStringLiteral("2"));
+    EXPECT_TRUE(messages.empty());
+
+    Select(dialog, {0});
+    dialog.OnClickFileList(0);
+    EXPECT_EQ(dialog.Item<DocViewerControl>(kViewer)->GetPageCount(), 2);
+}
+
+TEST_F(FileListTest, ANameThatLostItsBytesIsFoundAgainOrRefusedWithAMessage)
+{
+    QTemporaryDir dir;
+    const std::string latin1 = WritePdfNamed(dir, "latin1-\xE9.pdf");
+    const std::string folder = QFile::encodeName(dir.path()).toStdString();
+    // What a dialog that hands out text gives for that file.
+    const std::string asText = folder + "/latin1-\xEF\xBF\xBD.pdf";
+    ListDialog dialog(true);
+    dialog.AddFilesToList({asText});
+    ASSERT_EQ(dialog.GetRowCount(), 1);
+    EXPECT_EQ(dialog.GetRowPath(0), latin1);
+    EXPECT_EQ(dialog.FileList()->topLevelItem(0)->text(1), QStringLiteral("1"));
+    EXPECT_TRUE(messages.empty());
+
+    // Two names shown alike: which one was meant cannot be known, so neither is added.
+    WritePdfNamed(dir, "latin1-\xE8.pdf");
+    dialog.AddFilesToList({asText, folder + "/missing.pdf"});
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_TRUE(messages[0].text.contains(Shown(asText))) << messages[0].text.toStdString();
+    // A missing file with a name that is plain text is listed as ever, with no pages.
+    EXPECT_EQ(Rows(dialog), (QStringList{Shown(latin1) + "|1", Shown(folder) + "/missing.pdf|0"}));
 }
 
 TEST_F(FileListTest, RealViewerCountsPagesOfRealFiles)

@@ -14,6 +14,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <map>
+
 namespace {
 
 using namespace MainControl;
@@ -231,6 +233,67 @@ TEST_F(MainDialogTest, QualitySpinStopsAtOneAndAHundredWhileZeroCanBeTyped)
     EXPECT_EQ(dialog->Settings().jpegQuality, 0u);
 }
 
+struct SpinRangeCase {
+    int spin;
+    int buddy;
+    int lower;
+    int upper;
+};
+
+class SpinRangeTest : public MainDialogTest, public ::testing::WithParamInterface<SpinRangeCase> {};
+
+TEST_P(SpinRangeTest, StepsUpToTheUpperBoundAndDownToTheLowerOneAndNoFurther)
+{
+    const SpinRangeCase &c = GetParam();
+    auto *spin = Item<SpinButton>(c.spin);
+    QLineEdit *edit = Edit(c.buddy);
+    ASSERT_EQ(spin->property("dlgId").toInt(), c.spin);
+    edit->setText(QString::number(c.upper - 1));
+    spin->Step(1);
+    EXPECT_EQ(edit->text(), QString::number(c.upper));
+    spin->Step(1);
+    EXPECT_EQ(edit->text(), QString::number(c.upper));
+    edit->setText(QString::number(c.lower + 1));
+    spin->Step(-1);
+    EXPECT_EQ(edit->text(), QString::number(c.lower));
+    spin->Step(-1);
+    EXPECT_EQ(edit->text(), QString::number(c.lower));
+}
+
+INSTANTIATE_TEST_SUITE_P(Spins, SpinRangeTest,
+                         ::testing::Values(SpinRangeCase{kXResolutionSpin, kXResolution, 1, 1200},
+                                           SpinRangeCase{kYResolutionSpin, kYResolution, 1, 1200},
+                                           SpinRangeCase{kFromPageSpin, kFromPage, 1, 32767},
+                                           SpinRangeCase{kToPageSpin, kToPage, 1, 32767},
+                                           SpinRangeCase{kJpegQualitySpin, kJpegQuality, 1, 100}));
+
+TEST_F(MainDialogTest, ChoosingAnotherOutputTypeChangesNoEnabledState)
+{
+    // Also with "8" bits and "Page range" ticked, so that both enabling rules are in force.
+    ChooseBitCount(3);
+    QTest::mouseClick(Item<QCheckBox>(kPageRange), Qt::LeftButton);
+    const auto enabledStates = [&] {
+        std::map<int, bool> states;
+        for (QWidget *child : dialog->findChildren<QWidget *>()) {
+            const QVariant id = child->property("dlgId");
+            if (id.isValid() && id.toInt() != -1)
+                states[id.toInt()] = child->isEnabled();
+        }
+        return states;
+    };
+    const std::map<int, bool> before = enabledStates();
+    auto *types = Item<QComboBox>(kFileType);
+    types->setFocus();
+    QTest::keyClick(types, Qt::Key_Home);
+    for (int index = 0; index < types->count(); ++index) {
+        if (index > 0)
+            QTest::keyClick(types, Qt::Key_Down);
+        ASSERT_EQ(types->currentIndex(), index);
+        EXPECT_EQ(enabledStates(), before) << types->currentText().toStdString();
+    }
+    EXPECT_TRUE(recorder.messages.empty());
+}
+
 TEST_F(MainDialogTest, EnterClosesWhenValidAndShowsTheRangeOtherwise)
 {
     Edit(kJpegQuality)->setText("101");
@@ -309,8 +372,13 @@ TEST_F(MainDialogTest, F1WithoutModifiersOpensTheHelpFileBesideTheExecutable)
     QStringList opened;
     dialog->SetFrontEndPath("/opt/pagemint/bin/pagemint");
     dialog->SetFileOpener([&](const QString &path) { opened << path; });
-    QTest::keyClick(Edit(kJpegQuality), Qt::Key_F1, Qt::ShiftModifier);
-    QTest::keyClick(Edit(kJpegQuality), Qt::Key_F1, Qt::ControlModifier);
+    for (Qt::KeyboardModifiers held :
+         {Qt::KeyboardModifiers(Qt::ShiftModifier), Qt::KeyboardModifiers(Qt::ControlModifier),
+          Qt::KeyboardModifiers(Qt::AltModifier), Qt::ShiftModifier | Qt::AltModifier,
+          Qt::ControlModifier | Qt::AltModifier}) {
+        QTest::keyClick(Edit(kJpegQuality), Qt::Key_F1, held);
+        QTest::keyClick(dialog->GetDlgItem(kFileList), Qt::Key_F1, held);
+    }
     EXPECT_TRUE(opened.isEmpty());
     QTest::keyClick(Edit(kJpegQuality), Qt::Key_F1);
     EXPECT_EQ(opened, QStringList{"/opt/pagemint/bin/help.htm"});

@@ -6,9 +6,9 @@
 #include "ui/main_dialog_template.h"
 
 #include <QApplication>
-#include <QTest>
 #include <QLineEdit>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
 #include <functional>
@@ -59,7 +59,7 @@ protected:
     bool Enabled(int id) { return dialog->GetDlgItem(id)->isEnabled(); }
     void AddRow(const QString &path)
     {
-        new QTreeWidgetItem(Item<QTreeWidget>(MainControl::kFileList), {path, QStringLiteral("1")});
+        dialog->AddFilesToList({QFile::encodeName(path).toStdString()});
     }
 
     QTemporaryDir config;
