@@ -66,10 +66,12 @@ QString Coordinate(int value)
     return QString::number(value);
 }
 
+// The server takes requests in order, so a click sent after the move lands where it moved to.
+// (Waiting for the move to be seen hangs when the pointer is already there.)
 void MoveTo(const QPoint &point)
 {
-    Run(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QStringLiteral("--sync"),
-                                    Coordinate(point.x()), Coordinate(point.y())});
+    Run(QStringLiteral("xdotool"),
+        {QStringLiteral("mousemove"), Coordinate(point.x()), Coordinate(point.y())});
 }
 
 QRect RectIn(const TemplateDialog &dialog, int id)
