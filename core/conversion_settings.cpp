@@ -50,21 +50,32 @@ std::string FileTypeText(int32_t index)
     return kFileTypeTable[static_cast<size_t>(index)];
 }
 
+ValueRange FieldRange(SettingsField field)
+{
+    switch (field) {
+    case SettingsField::JpegQuality:
+        return {0, 100};
+    case SettingsField::XResolution:
+    case SettingsField::YResolution:
+        return {10, 1200};
+    }
+    return {0, 0};
+}
+
 std::optional<RangeFailure> Validate(const ConversionSettings &settings)
 {
     const struct {
         SettingsField field;
         uint32_t value;
-        uint32_t lower;
-        uint32_t upper;
     } checks[] = {
-        {SettingsField::JpegQuality, settings.jpegQuality, 0, 100},
-        {SettingsField::XResolution, settings.xResolution, 10, 1200},
-        {SettingsField::YResolution, settings.yResolution, 10, 1200},
+        {SettingsField::JpegQuality, settings.jpegQuality},
+        {SettingsField::XResolution, settings.xResolution},
+        {SettingsField::YResolution, settings.yResolution},
     };
     for (const auto &check : checks) {
-        if (check.value < check.lower || check.value > check.upper) {
-            return RangeFailure{check.field, check.lower, check.upper};
+        const ValueRange range = FieldRange(check.field);
+        if (check.value < range.lower || check.value > range.upper) {
+            return RangeFailure{check.field, range.lower, range.upper};
         }
     }
     return std::nullopt;

@@ -52,6 +52,14 @@ std::string FileTypeText(int32_t index);
 
 enum class SettingsField { JpegQuality, XResolution, YResolution };
 
+struct ValueRange {
+    uint32_t lower;
+    uint32_t upper;
+};
+
+// The values a checked field accepts, bounds included; the window checks its fields with these.
+ValueRange FieldRange(SettingsField field);
+
 struct RangeFailure {
     SettingsField field;
     uint32_t lower;

@@ -28,21 +28,6 @@
 
 namespace {
 
-// The compression radio buttons with their codes, in button order.
-struct CompressionButton {
-    int id;
-    int32_t code;
-};
-constexpr CompressionButton kCompressionButtons[] = {
-    {1026, 1},
-    {1014, 32773},
-    {1033, 3},
-    {1015, 4},
-    {1016, 5},
-    {1017, 7},
-    {1039, kClassFCompression},
-};
-
 // The controls that "Page range" enables together, in the order they are switched.
 constexpr int kPageRangeControls[] = {MainControl::kFromPage,   MainControl::kToPage,
                                       MainControl::kToPageSpin, MainControl::kFromPageSpin,
@@ -55,12 +40,18 @@ struct SpinSetUp {
     int32_t upper;
     int buddy;
 };
-constexpr SpinSetUp kSpinSetUps[] = {
-    {MainControl::kXResolutionSpin, 1, 1200, MainControl::kXResolution},
-    {MainControl::kYResolutionSpin, 1, 1200, MainControl::kYResolution},
-    {MainControl::kFromPageSpin, 1, 32767, MainControl::kFromPage},
-    {MainControl::kToPageSpin, 1, 32767, MainControl::kToPage},
-    {MainControl::kJpegQualitySpin, 1, 100, MainControl::kJpegQuality},
+// The spin buttons start at 1; the resolutions and the quality end where their fields' checks
+// end, the page numbers at the largest value a spin button holds.
+constexpr int32_t kLargestSpinValue = 32767;
+const SpinSetUp kSpinSetUps[] = {
+    {MainControl::kXResolutionSpin, 1, int32_t(FieldRange(SettingsField::XResolution).upper),
+     MainControl::kXResolution},
+    {MainControl::kYResolutionSpin, 1, int32_t(FieldRange(SettingsField::YResolution).upper),
+     MainControl::kYResolution},
+    {MainControl::kFromPageSpin, 1, kLargestSpinValue, MainControl::kFromPage},
+    {MainControl::kToPageSpin, 1, kLargestSpinValue, MainControl::kToPage},
+    {MainControl::kJpegQualitySpin, 1, int32_t(FieldRange(SettingsField::JpegQuality).upper),
+     MainControl::kJpegQuality},
 };
 
 constexpr int kBitCountIndexOf8 = 3;
@@ -114,8 +105,8 @@ void MainDialog::ConnectMessageTable()
     OnClicked(MainControl::kRemoveAll, &MainDialog::OnRemoveAll);
     OnClicked(MainControl::kAbout, &MainDialog::OpenAboutBox);
     OnClicked(MainControl::kPageRange, &MainDialog::OnPageRangeClicked);
-    for (const CompressionButton &button : kCompressionButtons) {
-        connect(Item<QAbstractButton>(button.id), &QAbstractButton::clicked, this,
+    for (const CompressionEntry &button : kCompressionTable) {
+        connect(Item<QAbstractButton>(button.controlId), &QAbstractButton::clicked, this,
                 [this, code = button.code] { OnCompressionClicked(code); });
     }
     connect(Item<QComboBox>(MainControl::kBitCount), &QComboBox::activated, this,
@@ -178,10 +169,13 @@ void MainDialog::DoDataExchange(DataExchange &dx)
     dx.Bind(MainControl::kProgress, progress);
     // The file list (1030) and the viewer (1036) are reached through FileListOperations,
     // which looks them up by id, so they need no member here.
+    const ValueRange quality = FieldRange(SettingsField::JpegQuality);
+    const ValueRange xResolution = FieldRange(SettingsField::XResolution);
+    const ValueRange yResolution = FieldRange(SettingsField::YResolution);
     dx.Text(MainControl::kJpegQuality, settings.jpegQuality);
-    dx.Range(settings.jpegQuality, 0, 100);
+    dx.Range(settings.jpegQuality, quality.lower, quality.upper);
     dx.Text(MainControl::kXResolution, settings.xResolution);
-    dx.Range(settings.xResolution, 10, 1200);
+    dx.Range(settings.xResolution, xResolution.lower, xResolution.upper);
     dx.Check(MainControl::kMultiPage, settings.multiPage);
     dx.Text(MainControl::kFromPage, settings.fromPage);
     dx.Text(MainControl::kToPage, settings.toPage);
@@ -190,7 +184,7 @@ void MainDialog::DoDataExchange(DataExchange &dx)
     dx.Check(MainControl::kPageRange, settings.pageRange);
     dx.Check(MainControl::kGrayscale, settings.grayscale);
     dx.Text(MainControl::kYResolution, settings.yResolution);
-    dx.Range(settings.yResolution, 10, 1200);
+    dx.Range(settings.yResolution, yResolution.lower, yResolution.upper);
 }
 
 void MainDialog::OnSysCommand(uint32_t id, intptr_t param)
@@ -250,8 +244,8 @@ void MainDialog::SetUpSpinButtons()
 
 void MainDialog::ShowCompression()
 {
-    for (const CompressionButton &button : kCompressionButtons)
-        Item<QAbstractButton>(button.id)->setChecked(settings.compression == button.code);
+    for (const CompressionEntry &button : kCompressionTable)
+        Item<QAbstractButton>(button.controlId)->setChecked(settings.compression == button.code);
 }
 
 void MainDialog::OnCompressionClicked(int32_t code)
@@ -325,7 +319,8 @@ std::string MainDialog::GetDestinationText()
 
 std::string MainDialog::GetFileTypeText()
 {
-    return Item<QComboBox>(MainControl::kFileType)->currentText().toStdString();
+    // The list's entries are the output type table's, in table order.
+    return FileTypeText(Item<QComboBox>(MainControl::kFileType)->currentIndex());
 }
 
 void MainDialog::SetStatusText(const std::string &text)

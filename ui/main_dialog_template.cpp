@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 #include "ui/main_dialog_template.h"
 
+#include "core/conversion_settings.h"
+
 namespace {
 
 // Control styles of the template.
@@ -18,6 +20,21 @@ constexpr uint32_t kStatic = 0x50020000;
 constexpr uint32_t kDialogStyle = 0x90CA00C0;
 
 using K = ControlKind;
+
+// The two lists show the entries of the settings' own tables, in table order, so that a list
+// index is an index into those tables.
+std::vector<const char *> FileTypeEntries()
+{
+    return std::vector<const char *>(kFileTypeTable.begin(), kFileTypeTable.end());
+}
+
+std::vector<const char *> BitCountEntries()
+{
+    std::vector<const char *> entries;
+    for (const BitCountEntry &entry : kBitCountTable)
+        entries.push_back(entry.text);
+    return entries;
+}
 
 } // namespace
 
@@ -83,8 +100,8 @@ const DialogTemplate &MainDialogTemplate()
             {-1, K::StaticText, kStatic, 302, 260, 13, 8, "DPI"},
         },
         {
-            {1035, {"BMP", "EMF", "GIF", "JPG", "PCX", "PNG", "RAS", "TIF", "TGA", "WMF"}},
-            {1021, {"Auto", "1", "4", "8", "24"}},
+            {1035, FileTypeEntries()},
+            {1021, BitCountEntries()},
         },
     };
     return dialog;

@@ -104,6 +104,40 @@ TEST_F(DialogTemplateTest, EnterIsOkUnlessAPushButtonHasTheFocus)
     EXPECT_EQ(dialog.result(), IDOK);
 }
 
+TEST_F(DialogTemplateTest, SuspendedDialogKeysAreOnlyInputOfTheFocusedControlUntilResumed)
+{
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+    QSignalSpy clicked(dialog.Item<QPushButton>(14), &QPushButton::clicked);
+    auto *edit = dialog.Item<QLineEdit>(10);
+    edit->setText("12");
+    edit->setFocus();
+    dialog.SuspendDialogKeys(true);
+    dialog.SuspendDialogKeys(true); // nested: one resume is not enough
+    dialog.SuspendDialogKeys(false);
+    for (Qt::Key key :
+         {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape, Qt::Key_Tab, Qt::Key_Backtab})
+        QTest::keyClick(edit, key);
+    QTest::keyClick(edit, Qt::Key_3, Qt::NoModifier);
+    dialog.Item<QPushButton>(14)->setFocus();
+    QTest::keyClick(dialog.Item<QPushButton>(14), Qt::Key_Return);
+    EXPECT_EQ(dialog.okCalls, 0);
+    EXPECT_EQ(dialog.cancelCalls, 0);
+    EXPECT_EQ(clicked.count(), 0);
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(dialog.focusWidget(), dialog.Item<QPushButton>(14));
+    EXPECT_EQ(edit->text(), "123");
+
+    dialog.SuspendDialogKeys(false);
+    EXPECT_FALSE(dialog.DialogKeysSuspended());
+    QTest::keyClick(dialog.Item<QPushButton>(14), Qt::Key_Tab);
+    EXPECT_NE(dialog.focusWidget(), dialog.Item<QPushButton>(14));
+    edit->setFocus();
+    QTest::keyClick(edit, Qt::Key_Escape);
+    EXPECT_EQ(dialog.cancelCalls, 1);
+    EXPECT_FALSE(dialog.isVisible());
+}
+
 TEST_F(DialogTemplateTest, EscAndCloseCancelWithoutReading)
 {
     dialog.Item<QLineEdit>(10)->setText("not read");

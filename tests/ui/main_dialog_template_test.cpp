@@ -122,6 +122,21 @@ TEST(MainDialogTemplateTest, TheTableHoldsEveryControlInTabOrderWithItsPlaceStyl
     }
 }
 
+TEST(MainDialogTemplateTest, TheListsHoldTheOutputTypesAndBitCountsInOrder)
+{
+    const DialogTemplate &dialog = MainDialogTemplate();
+    ASSERT_EQ(dialog.listData.size(), 2u);
+    const auto entries = [](const ListInitData &list) {
+        return std::vector<std::string>(list.entries.begin(), list.entries.end());
+    };
+    EXPECT_EQ(dialog.listData[0].id, 1035);
+    EXPECT_EQ(entries(dialog.listData[0]),
+              (std::vector<std::string>{"BMP", "EMF", "GIF", "JPG", "PCX", "PNG", "RAS", "TIF",
+                                        "TGA", "WMF"}));
+    EXPECT_EQ(dialog.listData[1].id, 1021);
+    EXPECT_EQ(entries(dialog.listData[1]), (std::vector<std::string>{"Auto", "1", "4", "8", "24"}));
+}
+
 class BuiltMainDialogTest : public MainDialogFixture {
 protected:
     QRect Place(const Expected &control) const
