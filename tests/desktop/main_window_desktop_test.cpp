@@ -269,11 +269,13 @@ TEST_F(FolderBrowserDesktopTest, HiddenFolderCanBeReachedInTheTree)
     session.WriteProfile(QStringLiteral("InitialDir"), home);
     ASSERT_TRUE(session.Start());
     ASSERT_FALSE(OpenBrowser().isEmpty());
-    // From the tree to the switch that shows hidden folders, on, and back to the tree.
-    Key(QStringLiteral("Tab space shift+Tab"));
-    QTest::qWait(500);
-    // Open the selected folder and go down to its first folder, then confirm.
+    // Open the selected folder, which the tree then reads in the background; hidden folders
+    // are not shown yet, so it seems empty.
     Key(QStringLiteral("Right"));
+    QTest::qWait(1500);
+    // From the tree to the switch that shows hidden folders, on, and back to the tree; then down
+    // to the first folder inside, and confirm.
+    Key(QStringLiteral("Tab space shift+Tab"));
     QTest::qWait(700);
     Key(QStringLiteral("Down"));
     QTest::qWait(300);
