@@ -125,6 +125,16 @@ QStringList VisibleWindows(qint64 pid, const QString &titlePattern)
     return Run(QStringLiteral("xdotool"), arguments).split('\n', Qt::SkipEmptyParts);
 }
 
+bool WaitForActiveWindow(const QString &window, int timeoutMs)
+{
+    return WaitFor(
+        [&] {
+            return Run(QStringLiteral("xdotool"), {QStringLiteral("getactivewindow")}).trimmed() ==
+                   window;
+        },
+        timeoutMs);
+}
+
 void Click(const QPoint &screenPoint)
 {
     MoveTo(screenPoint);
@@ -267,6 +277,8 @@ bool Session::Start()
                  15000))
         return false;
     mainWindow = VisibleWindows(Pid(), QStringLiteral("Pagemint v")).front();
+    if (!WaitForActiveWindow(mainWindow, 15000))
+        return false;
     // The window is mapped before the program has painted it and can take input.
     QTest::qWait(300);
     return PlaceOf(mainWindow).has_value();

@@ -39,6 +39,9 @@ std::optional<WindowPlace> PlaceOf(const QString &window);
 // regular expression.
 QStringList VisibleWindows(qint64 pid, const QString &titlePattern = QString());
 
+// Waits until the window manager has given the window the focus, so keys sent now reach it.
+bool WaitForActiveWindow(const QString &window, int timeoutMs);
+
 void Click(const QPoint &screenPoint);
 void MouseDown(const QPoint &screenPoint);
 void MouseUp();

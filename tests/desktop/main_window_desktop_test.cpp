@@ -166,6 +166,7 @@ protected:
                 return !about.isEmpty();
             },
             kWindowWait));
+        EXPECT_TRUE(WaitForActiveWindow(about, kWindowWait));
         QTest::qWait(300);
         const std::optional<WindowPlace> place = PlaceOf(about);
         if (!place)
@@ -182,17 +183,22 @@ protected:
     {
         return int(VisibleWindows(session.Pid(), QStringLiteral("^pagemint$")).size());
     }
-    bool WaitForMessageBox()
+    // Waits for the message box over the About box, and for it to have the focus.
+    bool WaitForMessageBox(const QString &about)
     {
-        return WaitFor([&] { return WindowsNamedPagemint() == 2; }, kWindowWait);
+        if (!WaitFor([&] { return WindowsNamedPagemint() == 2; }, kWindowWait))
+            return false;
+        QStringList windows = VisibleWindows(session.Pid(), QStringLiteral("^pagemint$"));
+        windows.removeAll(about);
+        return windows.size() == 1 && WaitForActiveWindow(windows.front(), kWindowWait);
     }
 };
 
 TEST_F(LinkDesktopTest, FailingOpenerLeadsToTheMessage)
 {
     session.InstallOpener(4);
-    ClickLink(AboutControl::kMailLink);
-    ASSERT_TRUE(WaitForMessageBox());
+    const QString about = ClickLink(AboutControl::kMailLink);
+    ASSERT_TRUE(WaitForMessageBox(about));
     QFile opened(session.Path("bin/opened.log"));
     ASSERT_TRUE(opened.open(QIODevice::ReadOnly));
     EXPECT_EQ(opened.readAll(), "mailto:pagemint@example.com\n");
@@ -203,8 +209,8 @@ TEST_F(LinkDesktopTest, FailingOpenerLeadsToTheMessage)
 
 TEST_F(LinkDesktopTest, WithoutAnyOpenerTheMessageShowsAndStandardErrorStaysQuiet)
 {
-    ClickLink(AboutControl::kWebLink);
-    ASSERT_TRUE(WaitForMessageBox());
+    const QString about = ClickLink(AboutControl::kWebLink);
+    ASSERT_TRUE(WaitForMessageBox(about));
     Key(QStringLiteral("Return"));
     EXPECT_TRUE(WaitFor([&] { return WindowsNamedPagemint() == 1; }, kWindowWait));
     EXPECT_EQ(session.ErrorOutput(), "");
@@ -225,6 +231,8 @@ protected:
                 return !window.isEmpty();
             },
             kWindowWait);
+        EXPECT_TRUE(WaitForActiveWindow(window, kWindowWait));
+        // The tree has the focus and reads the folders around the preselected one.
         QTest::qWait(500);
         return window;
     }
