@@ -1,11 +1,12 @@
 # Two entry points for a fresh Debian 12 machine:
 #   make run   installs the dependencies, builds, and starts pagemint
 #   make test  installs the dependencies, builds, and runs every test
+#   make deb   installs the dependencies, builds, and packs pagemint_<version>_<arch>.deb
 BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: deps configure build run test install clean sanitize fuzz bench
+.PHONY: deps configure build run test install deb clean sanitize fuzz bench
 
 deps:
 	./scripts/install-deps.sh
@@ -24,6 +25,10 @@ test: build
 
 install: build
 	cmake --install $(BUILD)
+
+# The Debian package, written into the build folder.
+deb: build
+	cd $(BUILD) && cpack -G DEB
 
 clean:
 	rm -rf $(BUILD) build-asan build-fuzz

@@ -29,4 +29,13 @@ public:
     // Called repeatedly while an engine runs: keeps the window painted without taking
     // user input. Does nothing by default.
     virtual void KeepAliveWhileWaiting() {}
+    // The run is about to start on its rows: what an earlier run found out about them is
+    // forgotten. Does nothing by default.
+    virtual void ClearRowFailures() {}
+    // The engine run of `row`, which held `input` when the run read it, did not succeed, for
+    // `reason` in plain words. Does nothing by default.
+    virtual void ReportRowFailure(int32_t /*row*/, const std::string & /*input*/,
+                                  const std::string & /*reason*/)
+    {
+    }
 };

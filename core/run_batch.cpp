@@ -2,6 +2,7 @@
 #include "core/run_batch.h"
 
 #include "core/engine_command_line.h"
+#include "core/failure_reason.h"
 
 #include <optional>
 
@@ -28,6 +29,7 @@ void RunBatch(BatchHost &host, const ConversionSettings &settings, const std::st
 
     const std::function<void()> keepAlive = [&host] { host.KeepAliveWhileWaiting(); };
     const int32_t n = host.GetRowCount();
+    host.ClearRowFailures();
     int32_t rowsRun = 0;
     int32_t rowsFailed = 0;
     for (int32_t i = 0; i < n; ++i) {
@@ -43,8 +45,10 @@ void RunBatch(BatchHost &host, const ConversionSettings &settings, const std::st
         host.SetStatusText("Converting '" + parts.baseName + parts.extension + "'......");
         ShowProgressAndPump(host, i, n);
         ++rowsRun;
-        if (runner(&command, keepAlive) != 0) {
+        const ProcessResult result = runner(&command, keepAlive);
+        if (result.status != 0) {
             ++rowsFailed;
+            host.ReportRowFailure(i, *input, EngineFailureReason(result, command, *input));
         }
     }
 

@@ -17,6 +17,7 @@ void ShowProgressAndPump(BatchHost &host, int32_t i, int32_t n);
 // `frontEndPath` once per row, in list order, each after the previous one has ended. `settings`
 // is the window's own record, read again for every row, so changes handled during the run
 // apply to the next command built. The row count is taken once; the run stops early at the
-// first row that no longer exists. The final status counts the runs that did not return 0.
+// first row that no longer exists. Each run that does not return 0 is reported to the host with
+// its reason, and the final status counts them.
 void RunBatch(BatchHost &host, const ConversionSettings &settings, const std::string &frontEndPath,
               const ProcessRunner &runner, PathStyle style = PathStyle::Posix);

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 #include "files/file_list_operations.h"
 
+#include "files/path_column_delegate.h"
+#include "files/row_failure.h"
 #include "platform/dialog_template.h"
 #include "platform/file_name_bytes.h"
 #include "platform/message_box.h"
@@ -230,6 +232,7 @@ void FileListOperations::InitFileList()
     list->setSelectionBehavior(QAbstractItemView::SelectRows);
     list->setAllColumnsShowFocus(true);
     list->setItemDelegate(new GridLineDelegate(list));
+    PathColumnDelegate::Install(list, 0);
     QHeaderView *header = list->header();
     header->setSectionsMovable(true);
     header->setStretchLastSection(false);
@@ -330,6 +333,9 @@ void FileListOperations::AddFilesToList(const PathList &paths)
         const int32_t pages = docViewer.GetPageCount();
         docViewer.CloseDocument();
         SetListItem(QString::number(pages), row, 1, std::nullopt);
+        if (QTreeWidgetItem *item = FileList() ? FileList()->topLevelItem(row) : nullptr) {
+            ShowAddedRowState(*item, *path, pages);
+        }
     }
     if (GetRowCount() > 0) {
         EnableControl(FileListControl::kRemoveAll, true);

@@ -11,6 +11,7 @@
 
 extern "C" {
 #include <mupdf/fitz.h>
+#include <mupdf/pdf.h>
 }
 
 namespace render {
@@ -143,6 +144,34 @@ int LoadAndBound(fz_context *ctx, fz_document *doc, int index, fz_page **page, f
         return fz_caught(ctx);
     }
     *page = loaded;
+    return 0;
+}
+
+// The page's box as fz_bound_page gives it (page box, crop box, rotation and user unit), from
+// the page object alone.
+int BoundPageObject(fz_context *ctx, fz_document *doc, int index, fz_rect *bounds)
+{
+    fz_try(ctx)
+    {
+        pdf_document *pdf = pdf_document_from_fz_document(ctx, doc);
+        if (pdf == nullptr) {
+            fz_throw(ctx, FZ_ERROR_GENERIC, "not a PDF document");
+        }
+        // A page the tree only claims has no object: the lookup fails, or, where the library
+        // keeps a map of the tree, answers none.
+        pdf_obj *object = pdf_lookup_page_obj(ctx, pdf, index);
+        if (object == nullptr) {
+            fz_throw(ctx, FZ_ERROR_GENERIC, "cannot find page %d in page tree", index + 1);
+        }
+        fz_rect box;
+        fz_matrix ctm;
+        pdf_page_obj_transform(ctx, object, &box, &ctm);
+        *bounds = fz_transform_rect(box, ctm);
+    }
+    fz_catch(ctx)
+    {
+        return fz_caught(ctx);
+    }
     return 0;
 }
 
@@ -385,6 +414,23 @@ PageSizePt Document::PageSize(int pageIndex) const
 {
     LoadPage(pageIndex);
     const fz_rect &b = state_->bounds;
+    return {static_cast<double>(b.x1 - b.x0), static_cast<double>(b.y1 - b.y0)};
+}
+
+PageSizePt Document::DeclaredPageSize(int pageIndex) const
+{
+    const State &s = *state_;
+    if (pageIndex == s.pageIndex) {
+        return PageSize(pageIndex);
+    }
+    fz_rect b{};
+    if (pageIndex < 0 || pageIndex >= s.pageCount) {
+        LoadPage(pageIndex); // throws the same error as PageSize
+    }
+    if (const int code = BoundPageObject(s.ctx, s.doc, pageIndex, &b); code != 0) {
+        s.Fail(RenderError::Kind::Damaged, "cannot read page " + std::to_string(pageIndex + 1),
+               code);
+    }
     return {static_cast<double>(b.x1 - b.x0), static_cast<double>(b.y1 - b.y0)};
 }
 

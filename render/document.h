@@ -47,6 +47,10 @@ public:
     int PageCount() const;
     // pageIndex is 0-based; the size is that of the page as displayed (rotation applied).
     PageSizePt PageSize(int pageIndex) const;
+    // The same size, read from the page's entry in the document without loading the page (its
+    // resources, links and annotations): cheap enough to measure pages one by one as a long
+    // document is shown, and it leaves the page kept for rendering in place.
+    PageSizePt DeclaredPageSize(int pageIndex) const;
     // The raster size at the resolution; throws TooLarge beyond kMaxPixelSide on either side.
     PixelSize PagePixelSize(int pageIndex, double xDpi, double yDpi) const;
     // Renders rows [y0, y0 + rowCount) of the page at the resolution into dst (white

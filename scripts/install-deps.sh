@@ -14,6 +14,7 @@ packages=(
   xvfb xauth fonts-dejavu-core openbox xdotool x11-utils
   poppler-utils ghostscript mupdf-tools hyperfine time qpdf
   clang libclang-rt-14-dev
+  dpkg-dev file lintian appstream desktop-file-utils man-db
 )
 
 missing=()

@@ -3,6 +3,7 @@
 
 #include "controls/gradient_progress_ctrl.h"
 #include "core/run_batch.h"
+#include "files/row_failure.h"
 #include "platform/data_exchange.h"
 #include "platform/message_box.h"
 #include "platform/shell_open.h"
@@ -350,4 +351,15 @@ void MainDialog::KeepAliveWhileWaiting()
     // arrow pressed at the dispatch would otherwise go on stepping until the engine ends.
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents |
                                     QEventLoop::X11ExcludeTimers);
+}
+
+void MainDialog::ClearRowFailures()
+{
+    if (QTreeWidget *list = FileList())
+        ::ClearRowFailures(*list);
+}
+
+void MainDialog::ReportRowFailure(int32_t row, const std::string &input, const std::string &reason)
+{
+    ShowConversionFailure(*this, row, input, reason);
 }

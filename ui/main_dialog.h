@@ -67,6 +67,9 @@ public:
     void SetProgressPos(int32_t pos) override;
     void DispatchPendingMessages() override;
     void KeepAliveWhileWaiting() override;
+    void ClearRowFailures() override;
+    void ReportRowFailure(int32_t row, const std::string &input,
+                          const std::string &reason) override;
 
     // Seams: what starts the engine, the path the engine is looked for beside, and what opens
     // a file with the desktop's program.

@@ -7,7 +7,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
+#include <QRegularExpressionValidator>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -59,7 +62,49 @@ int16_t Int16Argument(const QVariant &value)
     return static_cast<int16_t>(IntegerArgument(value, INT16_MIN, INT16_MAX));
 }
 
+// The PDF library takes a file as a PDF only when "%PDF-" appears near its start; a file
+// without it was never a PDF, one with it that still fails is a damaged PDF.
+constexpr qint64 kHeaderWindow = 1024;
+
+bool StartsLikePdf(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) && file.read(kHeaderWindow).contains("%PDF-");
+}
+
+// Why the document at `path` could not be opened, in a few plain words.
+QString FailureReason(const QString &path, const render::RenderError &error)
+{
+    switch (error.kind()) {
+    case render::RenderError::Kind::NotFound:
+        return DocViewerControl::tr("the file is missing");
+    case render::RenderError::Kind::Password:
+        return DocViewerControl::tr("the document is protected by a password");
+    case render::RenderError::Kind::Damaged:
+        return DocViewerControl::tr("the document is damaged");
+    case render::RenderError::Kind::Unreadable:
+        break;
+    case render::RenderError::Kind::TooLarge:
+    case render::RenderError::Kind::Failed:
+        return DocViewerControl::tr("the document cannot be read");
+    }
+    const QFileInfo info(path);
+    if (info.size() == 0) {
+        return DocViewerControl::tr("the file is empty");
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return DocViewerControl::tr("the file cannot be read (%1)").arg(file.errorString());
+    }
+    return StartsLikePdf(path) ? DocViewerControl::tr("the document is damaged")
+                               : DocViewerControl::tr("it is not a PDF document");
+}
+
 } // namespace
+
+static_assert(DocViewerControl::kMinZoom == PageView::kMinZoomPercent &&
+                  DocViewerControl::kMaxZoom == PageView::kMaxZoomPercent,
+              "a zoom that can be opened at can also be zoomed to");
 
 DocViewerControl::DocViewerControl(QWidget *parent) : QWidget(parent)
 {
@@ -70,12 +115,23 @@ DocViewerControl::DocViewerControl(QWidget *parent) : QWidget(parent)
     nextButton_ = new QToolButton(navigationBar_);
     nextButton_->setArrowType(Qt::DownArrow);
     nextButton_->setToolTip(tr("Next page"));
-    pageLabel_ = new QLabel(navigationBar_);
+    pageLabel_ = new QLabel(tr("Page"), navigationBar_);
+    pageField_ = new QLineEdit(navigationBar_);
+    pageField_->setAlignment(Qt::AlignRight);
+    pageField_->setToolTip(tr("Type a page number and press Enter to go there"));
+    pageField_->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), pageField_));
+    pageField_->setMaxLength(10);
+    pageField_->installEventFilter(this);
+    countLabel_ = new QLabel(navigationBar_);
     auto *barLayout = new QHBoxLayout(navigationBar_);
     barLayout->setContentsMargins(2, 2, 2, 2);
     barLayout->addWidget(previousButton_);
     barLayout->addWidget(nextButton_);
-    barLayout->addWidget(pageLabel_, 1);
+    barLayout->addWidget(pageLabel_);
+    barLayout->addWidget(pageField_);
+    barLayout->addWidget(countLabel_);
+    barLayout->addStretch(1);
 
     view_ = new PageView(this);
     auto *layout = new QVBoxLayout(this);
@@ -89,11 +145,55 @@ DocViewerControl::DocViewerControl(QWidget *parent) : QWidget(parent)
             [this] { view_->ScrollToPage(view_->CurrentPage() - 1); });
     connect(nextButton_, &QToolButton::clicked, this,
             [this] { view_->ScrollToPage(view_->CurrentPage() + 1); });
+    // Leaving the field without Enter puts the current page back.
+    connect(pageField_, &QLineEdit::editingFinished, this, [this] {
+        pageField_->setModified(false);
+        UpdateNavigation();
+    });
     setFocusProxy(view_);
     UpdateNavigation();
 }
 
-DocViewerControl::~DocViewerControl() = default;
+DocViewerControl::~DocViewerControl()
+{
+    // The children outlive this part of the object: what they signal on their way out (the
+    // page field losing focus as the window goes) must not reach it.
+    pageField_->removeEventFilter(this);
+    pageField_->disconnect(this);
+    view_->disconnect(this);
+}
+
+bool DocViewerControl::eventFilter(QObject *watched, QEvent *event)
+{
+    // Enter in the page field is the field's own: passed on, it would press the window's
+    // default button. Esc first takes back what was typed, and only then is the window's.
+    if (watched == pageField_ && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            GoToTypedPage();
+            return true;
+        }
+        if (key == Qt::Key_Escape && pageField_->isModified()) {
+            pageField_->setModified(false);
+            UpdateNavigation();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void DocViewerControl::GoToTypedPage()
+{
+    bool ok = false;
+    const qint64 page = pageField_->text().toLongLong(&ok);
+    if (ok && page >= 1 && page <= GetPageCount()) {
+        view_->ScrollToPage(static_cast<int>(page - 1));
+        view_->setFocus(Qt::OtherFocusReason);
+    }
+    // A number out of range is replaced by the current page.
+    pageField_->setModified(false);
+    UpdateNavigation();
+}
 
 QVariant DocViewerControl::Invoke(int dispid, const QVariantList &args)
 {
@@ -154,16 +254,22 @@ bool DocViewerControl::OpenDocument(const QString &path, const QString &second,
     CloseDocument();
     // Only a regular file can be a document: a named pipe or a device would hold the window
     // while it is read, for ever if nothing ends it.
-    if (!QFileInfo(path).isFile()) {
+    const QFileInfo info(path);
+    if (!info.isFile()) {
+        ShowFailure(!info.exists() ? tr("the file is missing")
+                    : info.isDir() ? tr("it is a folder")
+                                   : tr("it is not a regular file"));
         return false;
     }
     std::unique_ptr<render::Document> document;
     try {
         document = std::make_unique<render::Document>(QFile::encodeName(path).toStdString());
-    } catch (const render::RenderError &) {
+    } catch (const render::RenderError &error) {
+        ShowFailure(FailureReason(path, error));
         return false;
     }
     if (document->PageCount() <= 0) {
+        ShowFailure(tr("the document is damaged"));
         return false;
     }
     view_->SetZoomPercent(zoom);
@@ -189,22 +295,49 @@ void DocViewerControl::ApplyDisplaySetting(int16_t setting)
     }
 }
 
+void DocViewerControl::ShowFailure(const QString &reason)
+{
+    view_->SetMessage(tr("Cannot show this file: %1.").arg(reason));
+}
+
+QString DocViewerControl::message() const
+{
+    return view_->message();
+}
+
 QString DocViewerControl::navigationText() const
 {
-    return pageLabel_->text();
+    const int count = view_->PageCount();
+    if (count <= 0) {
+        return QString();
+    }
+    return tr("Page %1 of %2").arg(std::max(0, view_->reportedPage()) + 1).arg(count);
 }
 
 void DocViewerControl::UpdateNavigation()
 {
     const int count = view_->PageCount();
+    // Without a document there is no page to tell.
+    pageField_->setEnabled(count > 0);
+    pageLabel_->setVisible(count > 0);
+    pageField_->setVisible(count > 0);
     if (count <= 0) {
-        pageLabel_->clear();
+        pageField_->clear();
+        countLabel_->clear();
         previousButton_->setEnabled(false);
         nextButton_->setEnabled(false);
         return;
     }
     const int current = std::max(0, view_->reportedPage());
-    pageLabel_->setText(tr("Page %1 of %2").arg(current + 1).arg(count));
+    // Wide enough for the largest page number, and not wider.
+    const int digits = std::max(3, int(QString::number(count).size()));
+    pageField_->setFixedWidth(
+        pageField_->fontMetrics().horizontalAdvance(QString(digits, QLatin1Char('0'))) + 12);
+    // What the user is typing stays until Enter or leaving the field.
+    if (!(pageField_->hasFocus() && pageField_->isModified())) {
+        pageField_->setText(QString::number(current + 1));
+    }
+    countLabel_->setText(tr("of %1").arg(count));
     previousButton_->setEnabled(current > 0);
     nextButton_->setEnabled(current + 1 < count);
 }

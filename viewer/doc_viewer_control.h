@@ -8,13 +8,17 @@
 #include <cstdint>
 
 class QLabel;
+class QLineEdit;
 class QToolButton;
 class PageView;
 
 // The document viewer control: shows the pages of one PDF document in a scrolling column, under
-// a navigation bar that tells the current page and the page count. Scrolls with the wheel, the
-// scroll bar and the keyboard (arrows, Page Up/Down, Space, Home, End). Only the pages in view
-// are rendered, and a few are kept, so even a long document opens at once.
+// a navigation bar with a page field that tells the current page (a number typed there and Enter
+// go to that page) and the page count. Scrolls with the wheel, the scroll bar and the keyboard
+// (arrows, Page Up/Down, Space; Home and End go to the first and the last page); zooms with
+// Ctrl+wheel and Ctrl+plus/minus, and Ctrl+0 returns to the fitting set by the calls below.
+// Only the pages in view are measured and rendered, and a few are kept, so even a long document
+// opens at once. A file that cannot be shown is named as such, with the reason, in the panel.
 //
 // Calls by dispatch id (Invoke), with their arguments and results:
 //   1 CloseDocument()                               -> none
@@ -28,8 +32,8 @@ class PageView;
 //       Closes the open document and opens `path`, shown at `zoom` percent of its actual size
 //       (100: a point of the page is a point on the screen), from the first page. The second and
 //       third texts are reserved and must be empty. A file that cannot be read (missing, not a
-//       PDF, damaged, password-protected, a folder, a pipe or device) leaves no document open and
-//       answers false.
+//       PDF, damaged, password-protected, a folder, a pipe or device) leaves no document open,
+//       shows why in the panel until the next call that closes or opens, and answers false.
 //   8 ApplyDisplaySetting(short setting)            -> none
 //       How the pages are fitted to the view: 1 at the zoom given to OpenDocument, 2 the whole
 //       page in view, 3 the page width across the view.
@@ -66,15 +70,25 @@ public:
 
     PageView *pageView() const { return view_; }
     QWidget *navigationBar() const { return navigationBar_; }
+    QLineEdit *pageField() const { return pageField_; }
     // "Page 3 of 20", or empty without a document.
     QString navigationText() const;
+    // Why the file last opened cannot be shown, as the panel says it; empty otherwise.
+    QString message() const;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void UpdateNavigation();
+    void GoToTypedPage();
+    void ShowFailure(const QString &reason);
 
     QWidget *navigationBar_ = nullptr;
     QToolButton *previousButton_ = nullptr;
     QToolButton *nextButton_ = nullptr;
     QLabel *pageLabel_ = nullptr;
+    QLineEdit *pageField_ = nullptr;
+    QLabel *countLabel_ = nullptr;
     PageView *view_ = nullptr;
 };

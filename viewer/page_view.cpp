@@ -1,18 +1,20 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 #include "viewer/page_view.h"
 
+#include <QApplication>
+#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
-#include <QTimer>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <cmath>
 
 namespace {
 
-constexpr int kMargin = 8; // around the column and between pages
+constexpr int kMargin = PageLayout::kMargin;
 constexpr int kScrollStep = 20;
 // Pages up to this size are rendered whole and kept; larger ones only in the rows in view.
 constexpr qint64 kMaxWholePagePixels = 16 * 1024 * 1024;
@@ -20,6 +22,19 @@ constexpr qint64 kCacheBudgetBytes = 64 * 1024 * 1024;
 constexpr size_t kMaxCachedPages = 12;
 // A page whose size cannot be read is laid out as US Letter.
 constexpr render::PageSizePt kFallbackPageSize{612.0, 792.0};
+// The vertical scroll bar's range stays within this; a taller column is mapped onto it.
+constexpr qint64 kMaxBarRange = 1 << 30;
+// A jump to the end measures the pages it lands on, which may move the end again; a few
+// rounds settle it.
+constexpr int kEndRounds = 4;
+// Pages measured while the window is idle: this long at a time, up to this many pages.
+constexpr qint64 kIdleSliceNs = 4'000'000;
+constexpr int kMaxIdleMeasuredPages = 100'000;
+
+int ClampToInt(qint64 value)
+{
+    return static_cast<int>(std::clamp<qint64>(value, -(qint64(1) << 30), qint64(1) << 30));
+}
 
 } // namespace
 
@@ -29,6 +44,9 @@ PageView::PageView(QWidget *parent) : QAbstractScrollArea(parent)
     verticalScrollBar()->setSingleStep(kScrollStep);
     horizontalScrollBar()->setSingleStep(kScrollStep);
     viewport()->setAutoFillBackground(false);
+    idleTimer_.setSingleShot(true);
+    idleTimer_.setInterval(0);
+    connect(&idleTimer_, &QTimer::timeout, this, &PageView::MeasureWhileIdle);
 }
 
 PageView::~PageView() = default;
@@ -36,10 +54,16 @@ PageView::~PageView() = default;
 void PageView::SetDocument(std::unique_ptr<render::Document> document)
 {
     document_ = std::move(document);
-    sizes_.clear();
+    message_.clear();
+    layout_.Reset(0, kFallbackPageSize);
+    layoutValid_ = false;
+    pagesKnown_ = false;
+    pendingAnchor_.reset();
+    pinnedPage_ = -1;
+    top_ = 0;
     renderCount_ = 0;
+    idleTimer_.stop();
     InvalidateLayout();
-    scrollFraction_ = 0.0;
     const int current = PageCount() > 0 ? 0 : -1;
     if (current != lastCurrentPage_) {
         lastCurrentPage_ = current;
@@ -52,8 +76,15 @@ int PageView::PageCount() const
     return document_ ? document_->PageCount() : 0;
 }
 
+void PageView::SetMessage(const QString &text)
+{
+    message_ = text;
+    viewport()->update();
+}
+
 void PageView::SetZoomPercent(int percent)
 {
+    baseZoomPercent_ = percent;
     if (percent == zoomPercent_) {
         return;
     }
@@ -65,47 +96,98 @@ void PageView::SetZoomPercent(int percent)
 
 void PageView::SetFitMode(FitMode mode)
 {
-    if (mode == fitMode_) {
+    baseFitMode_ = mode;
+    // Showing at the zoom means the zoom last set, not whatever the user zoomed to.
+    const bool zoomChanged = mode == FitMode::Zoom && zoomPercent_ != baseZoomPercent_;
+    zoomPercent_ = baseZoomPercent_;
+    if (mode == fitMode_ && !zoomChanged) {
         return;
     }
     fitMode_ = mode;
     InvalidateLayout();
 }
 
+double PageView::zoomPercent()
+{
+    EnsureLayout();
+    return layout_.scale() * 72.0 / logicalDpiY() * 100.0;
+}
+
+void PageView::ZoomBy(double factor, QPoint anchor)
+{
+    EnsureLayout();
+    if (layout_.count() == 0 || !(factor > 0)) {
+        return;
+    }
+    const double current = zoomPercent();
+    // A fitted zoom may lie outside the bounds; zooming never crosses a bound the wrong way.
+    const double target = std::clamp(current * factor, std::min(current, kMinZoomPercent),
+                                     std::max(current, kMaxZoomPercent));
+    fitMode_ = FitMode::Zoom;
+    zoomPercent_ = target;
+    Rescale(anchor);
+}
+
+void PageView::ResetZoom(QPoint anchor)
+{
+    EnsureLayout();
+    fitMode_ = baseFitMode_;
+    zoomPercent_ = baseZoomPercent_;
+    if (layout_.count() > 0) {
+        Rescale(anchor);
+    }
+}
+
 void PageView::InvalidateLayout()
 {
     // Keep the same part of the document in view across a change of scale.
-    if (layoutValid_ && contentSize_.height() > 0) {
-        scrollFraction_ = double(verticalScrollBar()->value()) / contentSize_.height();
+    if (layoutValid_ && layout_.count() > 0 && !pendingAnchor_) {
+        pendingAnchor_ = AnchorAt(QPoint(0, 0));
     }
     layoutValid_ = false;
-    cache_.clear();
-    cacheBytes_ = 0;
+    ClearCache();
     viewport()->update();
     // Laid out when control returns to the event loop, so that a document opened only to be
-    // counted and closed again never has its pages measured.
+    // counted and closed again never has a page measured.
     QTimer::singleShot(0, this, [this] { EnsureLayout(); });
+}
+
+void PageView::ClearCache()
+{
+    cache_.clear();
+    cacheBytes_ = 0;
 }
 
 double PageView::ScaleFor(QSize viewport) const
 {
-    double widest = 0;
-    double tallest = 0;
-    for (const render::PageSizePt &size : sizes_) {
-        widest = std::max(widest, size.width);
-        tallest = std::max(tallest, size.height);
-    }
+    // Fitting follows the first page: the others are not measured until they are shown.
+    const render::PageSizePt page = layout_.estimate();
     const double width = std::max(1, viewport.width() - 2 * kMargin);
     const double height = std::max(1, viewport.height() - 2 * kMargin);
     switch (fitMode_) {
     case FitMode::Width:
-        return width / std::max(widest, 1.0);
+        return width / std::max(page.width, 1.0);
     case FitMode::Page:
-        return std::min(width / std::max(widest, 1.0), height / std::max(tallest, 1.0));
+        return std::min(width / std::max(page.width, 1.0), height / std::max(page.height, 1.0));
     case FitMode::Zoom:
         break;
     }
     return zoomPercent_ / 100.0 * logicalDpiY() / 72.0;
+}
+
+double PageView::FittedScale()
+{
+    // The fitted scale depends on whether a vertical scroll bar takes part of the width; the
+    // largest possible viewport has none, so the result cannot flip back and forth.
+    const QSize available = maximumViewportSize();
+    double scale = ScaleFor(available);
+    if (fitMode_ != FitMode::Zoom) {
+        layout_.SetScale(scale);
+        if (layout_.ContentHeight() > available.height()) {
+            scale = ScaleFor(available - QSize(verticalScrollBar()->sizeHint().width(), 0));
+        }
+    }
+    return scale;
 }
 
 void PageView::EnsureLayout()
@@ -114,90 +196,254 @@ void PageView::EnsureLayout()
         return;
     }
     layoutValid_ = true;
-    rects_.clear();
-    if (document_ && sizes_.empty()) {
-        const int count = document_->PageCount();
-        sizes_.reserve(count);
-        for (int page = 0; page < count; ++page) {
-            try {
-                sizes_.push_back(document_->PageSize(page));
-            } catch (const render::RenderError &) {
-                sizes_.push_back(kFallbackPageSize);
-            }
+    if (!pagesKnown_) {
+        pagesKnown_ = true;
+        const int count = PageCount();
+        const std::optional<render::PageSizePt> first =
+            count > 0 ? DeclaredSize(0) : std::optional<render::PageSizePt>();
+        layout_.Reset(count, first.value_or(kFallbackPageSize));
+        if (first) {
+            layout_.SetMeasured(0, *first);
         }
+        idlePage_ = 1;
+        idleTimer_.start();
     }
-
-    // The fitted scale depends on whether a vertical scroll bar takes part of the width; the
-    // largest possible viewport does not, so the result cannot flip back and forth.
-    const QSize available = maximumViewportSize();
-    scale_ = ScaleFor(available);
-    if (fitMode_ != FitMode::Zoom) {
-        double height = kMargin;
-        for (const render::PageSizePt &size : sizes_) {
-            height += size.height * scale_ + kMargin;
+    layout_.SetScale(FittedScale());
+    SyncScrollBars();
+    if (pendingAnchor_) {
+        // A page gone to stays the current page through a new fitting.
+        const bool pinned = pinnedPage_ >= 0 && top_ == pinnedTop_;
+        MoveAnchorTo(*pendingAnchor_, QPoint(0, 0));
+        pendingAnchor_.reset();
+        if (pinned) {
+            pinnedTop_ = top_;
         }
-        if (height > available.height()) {
-            scale_ = ScaleFor(available - QSize(verticalScrollBar()->sizeHint().width(), 0));
-        }
+    } else {
+        SetTop(top_);
     }
-
-    int widest = 0;
-    for (const render::PageSizePt &size : sizes_) {
-        widest = std::max(widest, static_cast<int>(std::lround(size.width * scale_)));
-    }
-    int y = kMargin;
-    for (const render::PageSizePt &size : sizes_) {
-        const int width = std::max(1, static_cast<int>(std::lround(size.width * scale_)));
-        const int height = std::max(1, static_cast<int>(std::lround(size.height * scale_)));
-        rects_.emplace_back(kMargin + (widest - width) / 2, y, width, height);
-        y += height + kMargin;
-    }
-    contentSize_ = rects_.empty() ? QSize() : QSize(widest + 2 * kMargin, y);
-
-    UpdateScrollBars();
-    verticalScrollBar()->setValue(
-        static_cast<int>(std::lround(scrollFraction_ * contentSize_.height())));
     viewport()->update();
     NoteCurrentPage();
 }
 
-void PageView::UpdateScrollBars()
+void PageView::Rescale(QPoint point)
 {
-    const QSize viewportSize = viewport()->size();
-    verticalScrollBar()->setRange(0, std::max(0, contentSize_.height() - viewportSize.height()));
-    verticalScrollBar()->setPageStep(viewportSize.height());
-    horizontalScrollBar()->setRange(0, std::max(0, contentSize_.width() - viewportSize.width()));
-    horizontalScrollBar()->setPageStep(viewportSize.width());
+    const Anchor anchor = AnchorAt(point);
+    layout_.SetScale(FittedScale());
+    ClearCache();
+    SyncScrollBars();
+    MoveAnchorTo(anchor, point);
+    viewport()->update();
+    NoteCurrentPage();
 }
 
-QRect PageView::PageRect(int page)
+PageView::Anchor PageView::AnchorAt(QPoint point) const
+{
+    const qint64 y = top_ + point.y();
+    int page = std::max(0, layout_.PageAt(y));
+    // A point in the margin above a page keeps its distance to that page in pixels, since
+    // margins do not scale: a page gone to stays one margin below the top of the view.
+    qint64 gap = 0;
+    if (y >= layout_.Top(page) + layout_.Height(page) && page + 1 < layout_.count()) {
+        ++page;
+    }
+    if (y < layout_.Top(page)) {
+        gap = layout_.Top(page) - y;
+    }
+    const int x = horizontalScrollBar()->value() + point.x() - Centring();
+    const double scale = layout_.scale();
+    const double down = gap > 0 ? 0.0 : (y - layout_.Top(page)) / scale;
+    return {page, (x - layout_.Left(page)) / scale, down, gap};
+}
+
+void PageView::MoveAnchorTo(const Anchor &anchor, QPoint point)
+{
+    if (anchor.page >= layout_.count()) {
+        SetTop(top_);
+        return;
+    }
+    const double scale = layout_.scale();
+    const qint64 y = layout_.Top(anchor.page) + std::llround(anchor.y * scale) - anchor.gap;
+    const qint64 x = layout_.Left(anchor.page) + std::llround(anchor.x * scale);
+    horizontalScrollBar()->setValue(ClampToInt(x - point.x() + Centring()));
+    SetTop(y - point.y());
+}
+
+const PageLayout &PageView::layout()
 {
     EnsureLayout();
-    if (page < 0 || page >= static_cast<int>(rects_.size())) {
+    return layout_;
+}
+
+qint64 PageView::MaxTop() const
+{
+    return std::max<qint64>(0, layout_.ContentHeight() - viewport()->height());
+}
+
+int PageView::Centring() const
+{
+    return std::max(0, (viewport()->width() - layout_.ContentWidth()) / 2);
+}
+
+void PageView::SyncScrollBars()
+{
+    const QSize viewportSize = viewport()->size();
+    const qint64 maxTop = MaxTop();
+    barUnit_ = maxTop > kMaxBarRange ? double(maxTop) / kMaxBarRange : 1.0;
+    syncingBars_ = true;
+    QScrollBar *bar = verticalScrollBar();
+    bar->setRange(0, static_cast<int>(std::llround(maxTop / barUnit_)));
+    bar->setPageStep(std::max(1, static_cast<int>(viewportSize.height() / barUnit_)));
+    bar->setSingleStep(std::max(1, static_cast<int>(kScrollStep / barUnit_)));
+    top_ = std::clamp<qint64>(top_, 0, maxTop);
+    bar->setValue(static_cast<int>(std::llround(top_ / barUnit_)));
+    syncingBars_ = false;
+    QScrollBar *across = horizontalScrollBar();
+    across->setRange(0, std::max(0, layout_.ContentWidth() - viewportSize.width()));
+    across->setPageStep(viewportSize.width());
+}
+
+void PageView::SetTop(qint64 top)
+{
+    top = std::clamp<qint64>(top, 0, MaxTop());
+    const bool moved = top != top_;
+    top_ = top;
+    syncingBars_ = true;
+    verticalScrollBar()->setValue(static_cast<int>(std::llround(top_ / barUnit_)));
+    syncingBars_ = false;
+    if (moved) {
+        viewport()->update();
+    }
+    NoteCurrentPage();
+}
+
+void PageView::scrollContentsBy(int, int dy)
+{
+    // Moves of the scroll bar by the user; those made to follow top_ are not taken back.
+    if (dy != 0 && !syncingBars_) {
+        const int value = verticalScrollBar()->value();
+        top_ = barUnit_ == 1.0 ? value : std::llround(value * barUnit_);
+        top_ = std::clamp<qint64>(top_, 0, MaxTop());
+    }
+    viewport()->update();
+    NoteCurrentPage();
+}
+
+std::optional<render::PageSizePt> PageView::DeclaredSize(int page) const
+{
+    try {
+        return document_->DeclaredPageSize(page);
+    } catch (const render::RenderError &) {
+        return std::nullopt;
+    }
+}
+
+bool PageView::MeasureVisible()
+{
+    if (!document_ || layout_.count() == 0) {
+        return false;
+    }
+    const qint64 bottom = top_ + viewport()->height();
+    int page = layout_.PageAt(top_);
+    // A page whose slot reaches into view only by its margin stays as it is: measuring it would
+    // move the page below it, the one in view.
+    if (layout_.Top(page) + layout_.Height(page) <= top_) {
+        ++page;
+    }
+    bool changed = false;
+    for (; page < layout_.count() && layout_.Top(page) < bottom; ++page) {
+        if (layout_.IsMeasured(page)) {
+            continue;
+        }
+        // A page that cannot be found keeps the estimate and shows as a placeholder; it is
+        // not tried again.
+        layout_.SetMeasured(page, DeclaredSize(page).value_or(layout_.estimate()));
+        changed = true;
+    }
+    if (changed) {
+        SyncScrollBars();
+    }
+    return changed;
+}
+
+void PageView::MeasureWhileIdle()
+{
+    // Measuring the pages in order makes the layout exact, and it loads what the library needs
+    // to find a page, which a jump far into the document would otherwise wait for. It stops at
+    // the first page that cannot be found: a page tree that declares more pages than it has is
+    // measured only where it is shown.
+    if (!document_ || !layoutValid_) {
+        return;
+    }
+    const int last = std::min(layout_.count(), kMaxIdleMeasuredPages);
+    const Anchor anchor = AnchorAt(QPoint(0, 0));
+    const bool pinned = pinnedPage_ >= 0 && top_ == pinnedTop_;
+    bool changed = false;
+    QElapsedTimer clock;
+    clock.start();
+    while (idlePage_ < last && clock.nsecsElapsed() < kIdleSliceNs) {
+        if (!layout_.IsMeasured(idlePage_)) {
+            const std::optional<render::PageSizePt> size = DeclaredSize(idlePage_);
+            if (!size) {
+                idlePage_ = last;
+                break;
+            }
+            layout_.SetMeasured(idlePage_, *size);
+            changed = true;
+        }
+        ++idlePage_;
+    }
+    if (changed) {
+        // Pages measured above the view move it: the part of the document in view stays.
+        SyncScrollBars();
+        MoveAnchorTo(anchor, QPoint(0, 0));
+        if (pinned) {
+            pinnedTop_ = top_;
+        }
+        viewport()->update();
+    }
+    if (idlePage_ < last) {
+        idleTimer_.start();
+    }
+}
+
+QRect PageView::ViewportRect(int page)
+{
+    EnsureLayout();
+    if (page < 0 || page >= layout_.count()) {
         return QRect();
     }
-    return rects_[page];
+    MeasureVisible();
+    return RectInViewport(page);
+}
+
+QRect PageView::RectInViewport(int page) const
+{
+    const int x = layout_.Left(page) + Centring() - horizontalScrollBar()->value();
+    return QRect(x, ClampToInt(layout_.Top(page) - top_), layout_.Width(page),
+                 layout_.Height(page));
 }
 
 int PageView::CurrentPage()
 {
     EnsureLayout();
-    if (rects_.empty()) {
+    if (layout_.count() == 0) {
         return -1;
     }
-    const QRect visible(horizontalScrollBar()->value(), verticalScrollBar()->value(),
-                        std::max(1, viewport()->width()), std::max(1, viewport()->height()));
-    int best = -1;
+    MeasureVisible();
+    if (pinnedPage_ >= 0 && top_ == pinnedTop_) {
+        return pinnedPage_;
+    }
+    pinnedPage_ = -1;
+    const qint64 bottom = top_ + std::max(1, viewport()->height());
+    int best = layout_.PageAt(top_);
     qint64 bestArea = -1;
-    for (size_t page = 0; page < rects_.size(); ++page) {
-        const QRect shown = rects_[page].intersected(visible);
-        const qint64 area = shown.isEmpty() ? 0 : qint64(shown.width()) * shown.height();
+    for (int page = best; page < layout_.count() && layout_.Top(page) < bottom; ++page) {
+        const qint64 shown = std::min(bottom, layout_.Top(page) + layout_.Height(page)) -
+                             std::max(top_, layout_.Top(page));
+        const qint64 area = std::max<qint64>(0, shown) * layout_.Width(page);
         if (area > bestArea) {
-            best = static_cast<int>(page);
+            best = page;
             bestArea = area;
-        }
-        if (rects_[page].top() > visible.bottom()) {
-            break;
         }
     }
     return best;
@@ -206,10 +452,31 @@ int PageView::CurrentPage()
 void PageView::ScrollToPage(int page)
 {
     EnsureLayout();
-    if (page < 0 || page >= static_cast<int>(rects_.size())) {
+    if (page < 0 || page >= layout_.count()) {
         return;
     }
-    verticalScrollBar()->setValue(rects_[page].top() - kMargin);
+    // Pinned first, so that the move reports this page and no other on its way.
+    pinnedPage_ = page;
+    pinnedTop_ = std::clamp<qint64>(layout_.Top(page) - kMargin, 0, MaxTop());
+    SetTop(pinnedTop_);
+}
+
+void PageView::ScrollToEnd()
+{
+    EnsureLayout();
+    if (layout_.count() == 0) {
+        return;
+    }
+    for (int round = 0; round < kEndRounds; ++round) {
+        pinnedPage_ = layout_.count() - 1;
+        pinnedTop_ = MaxTop();
+        SetTop(pinnedTop_);
+        if (!MeasureVisible()) {
+            break;
+        }
+    }
+    pinnedTop_ = top_;
+    NoteCurrentPage();
 }
 
 void PageView::NoteCurrentPage()
@@ -224,7 +491,7 @@ void PageView::NoteCurrentPage()
 QImage PageView::PageImage(int page, const QRect &visibleRows)
 {
     const double deviceRatio = devicePixelRatioF();
-    const double dpi = scale_ * 72.0 * deviceRatio;
+    const double dpi = layout_.scale() * 72.0 * deviceRatio;
     render::PixelSize size{0, 0};
     try {
         size = document_->PagePixelSize(page, dpi, dpi);
@@ -263,7 +530,7 @@ QImage PageView::PageImage(int page, const QRect &visibleRows)
         document_->RenderBand(page, dpi, dpi, y0, rows, render::PixelFormat::Rgb, image.bits(),
                               image.bytesPerLine());
     } catch (const render::RenderError &) {
-        image = QImage();
+        return QImage();
     }
     image.setDevicePixelRatio(deviceRatio);
     image.setOffset(QPoint(0, y0));
@@ -282,33 +549,37 @@ QImage PageView::PageImage(int page, const QRect &visibleRows)
 void PageView::paintEvent(QPaintEvent *event)
 {
     EnsureLayout();
+    MeasureVisible();
     QPainter painter(viewport());
     painter.fillRect(event->rect(), palette().color(QPalette::Dark));
-    if (rects_.empty()) {
+    if (layout_.count() == 0) {
+        if (!message_.isEmpty()) {
+            painter.setPen(palette().color(QPalette::BrightText));
+            painter.drawText(viewport()->rect().adjusted(kMargin, kMargin, -kMargin, -kMargin),
+                             Qt::AlignCenter | Qt::TextWordWrap, message_);
+        }
         return;
     }
-    const int centring = std::max(0, (viewport()->width() - contentSize_.width()) / 2);
-    const QPoint origin(centring - horizontalScrollBar()->value(), -verticalScrollBar()->value());
     const QRect exposed = event->rect();
-    for (size_t page = 0; page < rects_.size(); ++page) {
-        const QRect target = rects_[page].translated(origin);
-        if (target.top() > exposed.bottom()) {
-            break;
-        }
+    const qint64 bottom = top_ + exposed.bottom();
+    for (int page = layout_.PageAt(top_ + exposed.top());
+         page < layout_.count() && layout_.Top(page) <= bottom; ++page) {
+        const QRect target = RectInViewport(page);
         if (!target.intersects(exposed)) {
             continue;
         }
         painter.setPen(palette().color(QPalette::Shadow));
         painter.drawRect(target.adjusted(-1, -1, 0, 0));
-        painter.fillRect(target, Qt::white);
         const QRect rowsInView = target.intersected(exposed).translated(-target.topLeft());
-        const QImage image = PageImage(static_cast<int>(page), rowsInView);
+        const QImage image = PageImage(page, rowsInView);
         if (image.isNull()) {
-            painter.setPen(Qt::darkGray);
+            painter.fillRect(target, palette().color(QPalette::Mid));
+            painter.setPen(palette().color(QPalette::Light));
             painter.drawText(target, Qt::AlignCenter | Qt::TextWordWrap,
                              tr("This page cannot be shown."));
             continue;
         }
+        painter.fillRect(target, Qt::white);
         const double deviceRatio = image.devicePixelRatio();
         painter.drawImage(QPointF(target.left(), target.top() + image.offset().y() / deviceRatio),
                           image);
@@ -320,34 +591,81 @@ void PageView::resizeEvent(QResizeEvent *event)
     QAbstractScrollArea::resizeEvent(event);
     if (fitMode_ != FitMode::Zoom) {
         InvalidateLayout();
-    } else {
-        UpdateScrollBars();
+    } else if (layoutValid_) {
+        SyncScrollBars();
     }
     NoteCurrentPage();
 }
 
 void PageView::keyPressEvent(QKeyEvent *event)
 {
-    QScrollBar *bar = verticalScrollBar();
+    const QPoint centre = viewport()->rect().center();
+    // Plus is a shifted key on many keyboards, and Ctrl with the unshifted "=" means the same.
+    if (event->modifiers() & Qt::ControlModifier) {
+        switch (event->key()) {
+        case Qt::Key_Plus:
+        case Qt::Key_Equal:
+            ZoomBy(kZoomStep, centre);
+            return;
+        case Qt::Key_Minus:
+            ZoomBy(1 / kZoomStep, centre);
+            return;
+        case Qt::Key_0:
+            ResetZoom(centre);
+            return;
+        default:
+            break;
+        }
+    }
+    EnsureLayout();
+    const qint64 screen = std::max(1, viewport()->height());
     switch (event->key()) {
     case Qt::Key_Home:
-        bar->triggerAction(QAbstractSlider::SliderToMinimum);
+        ScrollToPage(0);
         return;
     case Qt::Key_End:
-        bar->triggerAction(QAbstractSlider::SliderToMaximum);
+        ScrollToEnd();
+        return;
+    case Qt::Key_Up:
+        SetTop(top_ - kScrollStep);
+        return;
+    case Qt::Key_Down:
+        SetTop(top_ + kScrollStep);
+        return;
+    case Qt::Key_PageUp:
+        SetTop(top_ - screen);
+        return;
+    case Qt::Key_PageDown:
+        SetTop(top_ + screen);
         return;
     case Qt::Key_Space:
-        bar->triggerAction(event->modifiers() & Qt::ShiftModifier
-                               ? QAbstractSlider::SliderPageStepSub
-                               : QAbstractSlider::SliderPageStepAdd);
+        SetTop(event->modifiers() & Qt::ShiftModifier ? top_ - screen : top_ + screen);
         return;
     default:
         QAbstractScrollArea::keyPressEvent(event);
     }
 }
 
-void PageView::scrollContentsBy(int, int)
+void PageView::wheelEvent(QWheelEvent *event)
 {
-    viewport()->update();
-    NoteCurrentPage();
+    const QPoint angle = event->angleDelta();
+    if (event->modifiers() & Qt::ControlModifier) {
+        if (angle.y() != 0) {
+            ZoomBy(std::pow(kZoomStep, angle.y() / 120.0), event->position().toPoint());
+        }
+        event->accept();
+        return;
+    }
+    // Sideways turns, and Alt+wheel, which Qt turns sideways, are the horizontal bar's.
+    if (angle.y() == 0 || event->modifiers() & Qt::AltModifier) {
+        QAbstractScrollArea::wheelEvent(event);
+        return;
+    }
+    EnsureLayout();
+    const QPoint pixels = event->pixelDelta();
+    const qint64 rows =
+        pixels.y() != 0 ? pixels.y()
+                        : qint64(angle.y()) * QApplication::wheelScrollLines() * kScrollStep / 120;
+    SetTop(top_ - rows);
+    event->accept();
 }

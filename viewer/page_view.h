@@ -2,44 +2,80 @@
 #pragma once
 
 #include "render/document.h"
+#include "viewer/page_layout.h"
 
 #include <QAbstractScrollArea>
 #include <QImage>
 #include <QRect>
+#include <QString>
+#include <QTimer>
 
 #include <list>
 #include <memory>
-#include <vector>
+#include <optional>
 
-// Scrolling column of a document's pages. Page sizes are read when the view is first laid out,
-// not when the document is set, so that setting a document only to count its pages costs
-// nothing here. Pages are rendered while painting, only those that intersect the viewport;
-// rendered pages are kept up to a memory budget, most recently used first.
+// Scrolling column of a document's pages.
+//
+// Nothing is measured when the document is set, so that setting a document only to count its
+// pages costs nothing here. The first layout measures the first page only; the other pages are
+// measured when they come into view (see PageLayout), and a few at a time while the window is
+// idle, so opening costs the same for a page count of ten or of two billion. Pages are rendered
+// while painting, only those in view; rendered pages are kept up to a memory budget, most recently
+// used first. A page that cannot be loaded or rendered is shown as a grey placeholder.
+//
+// The vertical position is a 64-bit pixel row. The scroll bar follows it one to one while the
+// column fits its int range, and in proportion beyond; the wheel and the keys move the position
+// itself, so they keep their step however long the column is.
+//
+// Zoom: the dispatch interface sets how pages are fitted (SetFitMode, SetZoomPercent); the user
+// zooms from there with Ctrl+wheel and Ctrl+plus/minus, within kMinZoomPercent..kMaxZoomPercent,
+// and Ctrl+0 returns to the fitting last set through the interface.
 class PageView : public QAbstractScrollArea {
     Q_OBJECT
 public:
     enum class FitMode { Zoom, Page, Width };
+    static constexpr double kMinZoomPercent = 10;
+    static constexpr double kMaxZoomPercent = 800;
+    // One wheel notch or one key press zooms by this factor.
+    static constexpr double kZoomStep = 1.25;
 
     explicit PageView(QWidget *parent = nullptr);
     ~PageView() override;
 
-    // Takes the document and shows it from its first page; nullptr shows nothing.
+    // Takes the document and shows it from its first page; nullptr shows nothing. Either way
+    // the message goes.
     void SetDocument(std::unique_ptr<render::Document> document);
     render::Document *document() const { return document_.get(); }
     int PageCount() const;
 
+    // Shown centred in place of pages while no document is set.
+    void SetMessage(const QString &text);
+    const QString &message() const { return message_; }
+
     void SetZoomPercent(int percent);
     void SetFitMode(FitMode mode);
     FitMode fitMode() const { return fitMode_; }
+    // The zoom in effect, in percent of the page's actual size, whatever the fit mode.
+    double zoomPercent();
+    // Multiplies the zoom in effect by `factor`, within bounds, keeping the document point under
+    // `anchor` (viewport coordinates) where it is.
+    void ZoomBy(double factor, QPoint anchor);
+    void ResetZoom(QPoint anchor);
 
-    // 0-based page that takes most of the viewport; -1 without a document.
+    // 0-based page that takes most of the viewport, or the page last gone to with ScrollToPage
+    // while the view has not moved since; -1 without a document.
     int CurrentPage();
     // The page last reported by CurrentPageChanged, without laying the view out.
     int reportedPage() const { return lastCurrentPage_; }
+    // Puts the top of the page at the top of the view, as far as the column allows.
     void ScrollToPage(int page);
+    void ScrollToEnd();
 
-    // Where each page lies in the scrolled content, in device-independent pixels.
-    QRect PageRect(int page);
+    // Where a page lies in the viewport now (rows beyond int's range are clamped).
+    QRect ViewportRect(int page);
+    // First content row in view.
+    qint64 contentTop() const { return top_; }
+    const PageLayout &layout();
     // Pages rendered since the document was set: lets tests see that only visible pages are.
     int renderCount() const { return renderCount_; }
 
@@ -50,6 +86,7 @@ protected:
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
+    void wheelEvent(QWheelEvent *event) override;
     void scrollContentsBy(int dx, int dy) override;
 
 private:
@@ -57,24 +94,57 @@ private:
         int page;
         QImage image;
     };
+    // A point of the document: a page and a position on it in points from its top left corner,
+    // or, for a point in the margin above the page, its distance to the page in pixels.
+    struct Anchor {
+        int page;
+        double x, y;
+        qint64 gap;
+    };
 
     void InvalidateLayout();
     void EnsureLayout();
-    void UpdateScrollBars();
     double ScaleFor(QSize viewport) const;
-    // A rendered page at the current scale, or a null image when the page cannot be rendered.
+    double FittedScale();
+    // Applies the current fit mode and zoom, keeping the document point under `point` in place.
+    void Rescale(QPoint point);
+    Anchor AnchorAt(QPoint point) const;
+    void MoveAnchorTo(const Anchor &anchor, QPoint point);
+    // The page's size, or none for a page that cannot be found.
+    std::optional<render::PageSizePt> DeclaredSize(int page) const;
+    // Measures the pages that lie in view; true when that changed the layout.
+    bool MeasureVisible();
+    void MeasureWhileIdle();
+    void SetTop(qint64 top);
+    qint64 MaxTop() const;
+    void SyncScrollBars();
+    int Centring() const;
+    QRect RectInViewport(int page) const;
     QImage PageImage(int page, const QRect &visibleRows);
+    void ClearCache();
     void NoteCurrentPage();
 
     std::unique_ptr<render::Document> document_;
-    std::vector<render::PageSizePt> sizes_;
-    std::vector<QRect> rects_;
-    QSize contentSize_;
-    double scale_ = 1.0; // device-independent pixels per point
+    PageLayout layout_;
     bool layoutValid_ = false;
-    double scrollFraction_ = 0.0; // vertical position to restore at the next layout
-    int zoomPercent_ = 100;
+    bool pagesKnown_ = false; // the layout was set up for document_
+    std::optional<Anchor> pendingAnchor_;
+    QTimer idleTimer_;
+    int idlePage_ = 0; // the next page to measure while idle
+    QString message_;
+
+    qint64 top_ = 0;
+    double barUnit_ = 1.0; // content rows per step of the vertical scroll bar
+    bool syncingBars_ = false;
+    int pinnedPage_ = -1;
+    qint64 pinnedTop_ = 0;
+
+    // The fitting last set through the interface, and the one in effect.
+    FitMode baseFitMode_ = FitMode::Zoom;
+    int baseZoomPercent_ = 100;
     FitMode fitMode_ = FitMode::Zoom;
+    double zoomPercent_ = 100;
+
     std::list<CachedPage> cache_;
     qint64 cacheBytes_ = 0;
     int renderCount_ = 0;

@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -26,6 +27,10 @@ public:
     std::vector<std::function<void()>> pending;
 
     std::vector<std::string> log;
+    // Failures reported by the run, as "row|input|reason", and where the log stood when the
+    // run cleared the previous ones (-1: never).
+    std::vector<std::string> failures;
+    int clearedAtLogSize = -1;
     std::vector<int32_t> progress;
     std::vector<std::string> statuses;
     int keepAliveCalls = 0;
@@ -74,16 +79,23 @@ public:
         ++dispatches_;
     }
     void KeepAliveWhileWaiting() override { ++keepAliveCalls; }
+    void ClearRowFailures() override { clearedAtLogSize = static_cast<int>(log.size()); }
+    void ReportRowFailure(int32_t row, const std::string &input, const std::string &reason) override
+    {
+        failures.push_back(std::to_string(row) + "|" + input + "|" + reason);
+    }
 
 private:
     int dispatches_ = 0;
 };
 
 // Stands in for the engine: keeps each command, logs the start into the host's log, calls the
-// wait callback once and answers with the next exit status of its list (0 once it runs out).
+// wait callback once and answers with the next exit status and message of its lists (0 and
+// none once they run out).
 struct RecordingRunner {
     RecordingHost *host = nullptr;
     std::vector<int32_t> results;
+    std::vector<std::string> messages;
     std::vector<EngineCommand> commands;
     // Runs while the engine of that row "runs", as input arriving during the wait would.
     std::function<void(size_t)> duringRun;
@@ -100,7 +112,8 @@ struct RecordingRunner {
                 duringRun(commands.size() - 1);
             }
             const size_t index = commands.size() - 1;
-            return index < results.size() ? results[index] : 0;
+            return ProcessResult(index < results.size() ? results[index] : 0,
+                                 index < messages.size() ? messages[index] : std::string());
         };
     }
 
@@ -202,6 +215,33 @@ TEST_F(RunBatchTest, FailedRunsAreCounted)
     EXPECT_EQ(host.statuses.back(), "Done. 2 of 4 files could not be converted.");
     EXPECT_EQ(runner.commands.size(), 4u);
     EXPECT_EQ(host.log.back(), "Progress 0");
+}
+
+TEST_F(RunBatchTest, FailedRunsAreReportedWithTheirRowInputAndReason)
+{
+    host.rows = {"/d/a.pdf", "/d/b.pdf", "/d/c.pdf", "/d/e.pdf"};
+    runner.results = {0, 3, -1, 2};
+    runner.messages = {"rastool: warning: 8 bits kept", "rastool: /d/b.pdf: protected",
+                       "stopped unexpectedly (Killed)", ""};
+    Run();
+    // A warning of a successful run is no failure; the last run said nothing at all.
+    EXPECT_THAT(host.failures,
+                ElementsAre("1|/d/b.pdf|protected", "2|/d/c.pdf|stopped unexpectedly (Killed)",
+                            "3|/d/e.pdf|the converter ended with status 2"));
+    // Forgotten once the run has really started, before the first engine.
+    const auto firstRun = std::find(host.log.begin(), host.log.end(), "Run /d/a.pdf");
+    ASSERT_GE(host.clearedAtLogSize, 0);
+    EXPECT_LE(host.log.begin() + host.clearedAtLogSize, firstRun);
+    EXPECT_GT(host.clearedAtLogSize, 0) << "before the settings were read";
+}
+
+TEST_F(RunBatchTest, RefusedSettingsKeepThePreviousFailures)
+{
+    host.rows = {"/d/a.pdf"};
+    host.readOk = false;
+    Run();
+    EXPECT_EQ(host.clearedAtLogSize, -1);
+    EXPECT_TRUE(host.failures.empty());
 }
 
 TEST_F(RunBatchTest, EngineMissingForEveryRow)

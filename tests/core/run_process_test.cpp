@@ -4,14 +4,18 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
+#include <ostream>
 #include <set>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 #include <vector>
 
@@ -91,7 +95,7 @@ TEST_P(RunProcessExitTest, ReturnsTheExitStatus)
     const EngineCommand command = Command({engine.Path()});
     int calls = 0;
     const std::function<void()> count = [&calls] { ++calls; };
-    EXPECT_EQ(RunProcess(&command, GetParam().polling ? count : std::function<void()>{}),
+    EXPECT_EQ(RunProcess(&command, GetParam().polling ? count : std::function<void()>{}).status,
               GetParam().code);
 }
 INSTANTIATE_TEST_SUITE_P(Codes, RunProcessExitTest,
@@ -107,32 +111,32 @@ TEST(RunProcessTest, KilledBySignalIsMinusOne)
 {
     const FakeEngine engine("kill -KILL $$");
     const EngineCommand command = Command({engine.Path()});
-    EXPECT_EQ(RunProcess(&command), -1);
-    EXPECT_EQ(RunProcess(&command, [] {}), -1);
+    EXPECT_EQ(RunProcess(&command).status, -1);
+    EXPECT_EQ(RunProcess(&command, [] {}).status, -1);
 }
 
 TEST(RunProcessTest, CannotStart)
 {
     const ScratchFile missing("no_such_engine");
     const EngineCommand absent = Command({missing.Path(), "-i", "x.pdf"});
-    EXPECT_EQ(RunProcess(&absent), -1);
+    EXPECT_EQ(RunProcess(&absent).status, -1);
 
     const FakeEngine notExecutable("exit 0", 0644);
     const EngineCommand refused = Command({notExecutable.Path()});
-    EXPECT_EQ(RunProcess(&refused), -1);
+    EXPECT_EQ(RunProcess(&refused).status, -1);
 
     // Without a '/' the name is not looked up on PATH.
     const EngineCommand bareName = Command({"sh", "-c", "exit 0"});
-    EXPECT_EQ(RunProcess(&bareName), -1);
+    EXPECT_EQ(RunProcess(&bareName).status, -1);
 
     const EngineCommand emptyName = Command({""});
-    EXPECT_EQ(RunProcess(&emptyName), -1);
+    EXPECT_EQ(RunProcess(&emptyName).status, -1);
 }
 
 TEST(RunProcessTest, AbsentCommandWritesNothing)
 {
     testing::internal::CaptureStderr();
-    EXPECT_EQ(RunProcess(nullptr), -1);
+    EXPECT_EQ(RunProcess(nullptr).status, -1);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
 
@@ -140,7 +144,7 @@ TEST(RunProcessTest, EmptyCommandStartsNothing)
 {
     const EngineCommand empty{"", {}};
     testing::internal::CaptureStderr();
-    EXPECT_EQ(RunProcess(&empty), -1);
+    EXPECT_EQ(RunProcess(&empty).status, -1);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "\n");
 }
 
@@ -149,7 +153,7 @@ TEST(RunProcessTest, WritesTheCommandTextAsOneLine)
     const FakeEngine engine("exit 0");
     const EngineCommand command{"\"engine\" -i \"a b.pdf\"", {engine.Path()}};
     testing::internal::CaptureStderr();
-    EXPECT_EQ(RunProcess(&command), 0);
+    EXPECT_EQ(RunProcess(&command).status, 0);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "\"engine\" -i \"a b.pdf\"\n");
 }
 
@@ -160,7 +164,7 @@ TEST(RunProcessTest, EachArgumentArrivesWhole)
                             "'\nfor a; do printf '[%s]\\n' \"$a\" >> '" + out.Path() + "'; done");
     const EngineCommand command = Command({engine.Path(), "-i", "/d/a \"-o\" b.pdf", "-o",
                                            "/t/r\xc3\xa9sum\xc3\xa9 x.tif", "", "$HOME", "*"});
-    EXPECT_EQ(RunProcess(&command), 0);
+    EXPECT_EQ(RunProcess(&command).status, 0);
     EXPECT_THAT(Lines(out.Read()),
                 ElementsAre("7", "[-i]", "[/d/a \"-o\" b.pdf]", "[-o]",
                             "[/t/r\xc3\xa9sum\xc3\xa9 x.tif]", "[]", "[$HOME]", "[*]"));
@@ -172,7 +176,7 @@ TEST(RunProcessTest, ChildGetsTheCallersEnvironment)
     const FakeEngine engine("printf '%s' \"$PAGEMINT_RUN_PROCESS_MARK\" > '" + out.Path() + "'");
     setenv("PAGEMINT_RUN_PROCESS_MARK", "mark with blanks", 1);
     const EngineCommand command = Command({engine.Path()});
-    EXPECT_EQ(RunProcess(&command), 0);
+    EXPECT_EQ(RunProcess(&command).status, 0);
     unsetenv("PAGEMINT_RUN_PROCESS_MARK");
     EXPECT_EQ(out.Read(), "mark with blanks");
 }
@@ -190,7 +194,7 @@ TEST(RunProcessTest, InheritsNoDescriptorsBeyondTheStandardThree)
     const ScratchFile out("descriptors");
     const FakeEngine engine("ls -1 /proc/$$/fd > '" + out.Path() + "'");
     const EngineCommand command = Command({engine.Path()});
-    const int32_t result = RunProcess(&command);
+    const int32_t result = RunProcess(&command).status;
     close(203);
     close(57);
     close(low);
@@ -217,12 +221,97 @@ TEST(RunProcessTest, WhileWaitingRunsWhileTheChildRuns)
     const EngineCommand command = Command({engine.Path()});
     int calls = 0;
     const int32_t result = RunProcess(&command, [&] {
-        if (calls++ == 0) {
-            std::ofstream(go.Path()) << "go";
-        }
-    });
+                               if (calls++ == 0) {
+                                   std::ofstream(go.Path()) << "go";
+                               }
+                           }).status;
     EXPECT_EQ(result, 5);
     EXPECT_GE(calls, 1);
+}
+
+struct ErrorLinesRow {
+    const char *name;
+    std::string script;
+    std::string written; // what reaches our standard error after the command line
+    std::string last;
+};
+void PrintTo(const ErrorLinesRow &row, std::ostream *out)
+{
+    *out << row.name;
+}
+class RunProcessErrorLinesTest : public testing::TestWithParam<std::tuple<ErrorLinesRow, bool>> {};
+TEST_P(RunProcessErrorLinesTest, PassesEveryByteOnAndKeepsTheLastLine)
+{
+    const auto &[row, polling] = GetParam();
+    const FakeEngine engine(row.script);
+    const EngineCommand command{"engine", {engine.Path()}};
+    testing::internal::CaptureStderr();
+    const ProcessResult result = RunProcess(&command, polling ? [] {} : std::function<void()>{});
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "engine\n" + row.written);
+    EXPECT_EQ(result.status, 4);
+    EXPECT_EQ(result.message, row.last);
+}
+INSTANTIATE_TEST_SUITE_P(
+    Lines, RunProcessErrorLinesTest,
+    testing::Combine(
+        testing::Values(
+            ErrorLinesRow{"Two", "printf 'one\\ntwo\\n' >&2; exit 4", "one\ntwo\n", "two"},
+            ErrorLinesRow{"BlankLinesAfter", "printf 'one\\n\\n \\t\\n' >&2; exit 4",
+                          "one\n\n \t\n", "one"},
+            ErrorLinesRow{"Unfinished", "printf 'one\\ntwo' >&2; exit 4", "one\ntwo", "two"},
+            ErrorLinesRow{"CarriageReturn", "printf 'one\\r\\n' >&2; exit 4", "one\r\n", "one"},
+            ErrorLinesRow{"StandardOutputNotKept", "echo out; echo err >&2; echo out2; exit 4",
+                          "err\n", "err"},
+            ErrorLinesRow{"Nothing", "exit 4", "", ""}),
+        testing::Bool()),
+    [](const testing::TestParamInfo<std::tuple<ErrorLinesRow, bool>> &info) {
+        return std::string(std::get<0>(info.param).name) +
+               (std::get<1>(info.param) ? "Polling" : "Blocking");
+    });
+
+// More than a pipe holds: a reader that only looked after the child's end would block it.
+TEST(RunProcessTest, ErrorOutputLargerThanThePipeFlows)
+{
+    const FakeEngine engine("head -c 300000 /dev/zero | tr '\\0' x >&2; echo >&2; echo last >&2");
+    const EngineCommand command{"engine", {engine.Path()}};
+    testing::internal::CaptureStderr();
+    const ProcessResult result = RunProcess(&command);
+    const std::string written = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.message, "last");
+    EXPECT_EQ(written.size(), std::string("engine\n").size() + 300000 + 1 + 5);
+}
+
+// A child that leaves a process of its own behind with the pipe open has still ended.
+TEST(RunProcessTest, AGrandchildHoldingThePipeDoesNotHoldTheWait)
+{
+    const ScratchFile pid("grandchild");
+    const FakeEngine engine("sleep 60 >&2 &\necho $! > '" + pid.Path() +
+                            "'\necho ended >&2\nexit 6");
+    const EngineCommand command = Command({engine.Path()});
+    const auto start = std::chrono::steady_clock::now();
+    const ProcessResult result = RunProcess(&command);
+    const auto waited = std::chrono::steady_clock::now() - start;
+    const std::string grandchild = pid.Read();
+    if (!grandchild.empty()) {
+        kill(std::stoi(grandchild), SIGKILL);
+    }
+    EXPECT_EQ(result.status, 6);
+    EXPECT_EQ(result.message, "ended");
+    // The grandchild lives 60 s: a wait for the pipe's end would last that long.
+    EXPECT_LT(waited, std::chrono::seconds(30));
+}
+
+TEST(RunProcessTest, SaysWhyNothingRanOrWhatStoppedIt)
+{
+    const ScratchFile missing("no_such_engine");
+    const EngineCommand absent = Command({missing.Path()});
+    EXPECT_EQ(RunProcess(&absent).message,
+              "cannot start " + missing.Path() + ": No such file or directory");
+
+    const FakeEngine killed("echo going >&2; kill -KILL $$");
+    const EngineCommand command = Command({killed.Path()});
+    EXPECT_EQ(RunProcess(&command).message, "stopped unexpectedly (Killed)");
 }
 
 TEST(OwnExecutablePathTest, IsThisTestBinary)
@@ -236,6 +325,37 @@ TEST(OwnExecutablePathTest, IsThisTestBinary)
     ASSERT_EQ(stat(path.c_str(), &viaPath), 0);
     ASSERT_EQ(stat("/proc/self/exe", &viaProc), 0);
     EXPECT_EQ(viaPath.st_ino, viaProc.st_ino);
+}
+
+// Installed, the front-end is started through a link in /usr/bin to its private folder, where the
+// engine and the user guide lie: its own path must be the link's target, not the link. This test
+// binary is run through a link named like the front-end, in another folder, and the check above
+// must still find its real name.
+TEST(OwnExecutablePathTest, IsTheTargetWhenStartedThroughALink)
+{
+    const char *tmp = std::getenv("TMPDIR");
+    std::string pattern =
+        std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/own_path_link_XXXXXX";
+    const char *folder = mkdtemp(pattern.data());
+    ASSERT_NE(folder, nullptr);
+    const std::string link = std::string(folder) + "/pagemint";
+    const std::string report = std::string(folder) + "/report.xml";
+    ASSERT_EQ(symlink(OwnExecutablePath().c_str(), link.c_str()), 0);
+
+    EngineCommand command;
+    command.arguments = {link, "--gtest_filter=OwnExecutablePathTest.IsThisTestBinary",
+                         "--gtest_output=xml:" + report};
+    const int32_t status = RunProcess(&command).status;
+    std::ifstream in(report);
+    std::stringstream text;
+    text << in.rdbuf();
+    std::remove(report.c_str());
+    std::remove(link.c_str());
+    rmdir(folder);
+
+    EXPECT_EQ(status, 0);
+    // The filter selected the one test, and it ran: a filter matching nothing also ends with 0.
+    EXPECT_THAT(text.str(), testing::HasSubstr("tests=\"1\" failures=\"0\""));
 }
 
 } // namespace

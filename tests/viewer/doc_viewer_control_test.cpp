@@ -2,6 +2,7 @@
 #include "viewer/doc_viewer_control.h"
 #include "viewer/page_view.h"
 #include "viewer/test_pdf.h"
+#include "viewer/viewer_fixture.h"
 
 #include <QApplication>
 #include <QDir>
@@ -24,43 +25,6 @@
 
 namespace {
 
-class DocViewerTest : public ::testing::Test {
-protected:
-    void SetUp() override { ASSERT_TRUE(dir.isValid()); }
-
-    QString Pdf(const QString &name, int pages, QSizeF size = QSizeF(612, 792))
-    {
-        const QString path = dir.filePath(name);
-        EXPECT_TRUE(WriteTestPdf(path, pages, size));
-        return path;
-    }
-
-    // Shows the control at a fixed size and lets it lay itself out and paint.
-    void Show(int width = 300, int height = 400)
-    {
-        viewer.resize(width, height);
-        viewer.show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&viewer));
-        QApplication::processEvents();
-        viewer.grab();
-    }
-
-    QVariant Call(int dispid, const QVariantList &args = {})
-    {
-        DispatchTarget &target = viewer;
-        return target.Invoke(dispid, args);
-    }
-
-    QVariant Open(const QString &path, short zoom = 100)
-    {
-        return Call(DocViewerControl::kOpenDocument,
-                    {path, QString(), QString(), QVariant::fromValue<short>(zoom)});
-    }
-
-    QTemporaryDir dir;
-    DocViewerControl viewer;
-};
-
 TEST_F(DocViewerTest, CountsPagesThroughDispatchAndClosesToNone)
 {
     for (int pages : {1, 3, 20}) {
@@ -76,6 +40,46 @@ TEST_F(DocViewerTest, CountsPagesThroughDispatchAndClosesToNone)
     }
 }
 
+// Callers address the control by these numbers, not by the names in this program: each
+// number must reach its own operation.
+TEST_F(DocViewerTest, DispatchIdsAreTheFixedNumbers)
+{
+    const QString path = Pdf(QStringLiteral("ids.pdf"), 4);
+    QVariant opened = Call(4, {path, QString(), QString(), QVariant::fromValue<short>(100)});
+    EXPECT_EQ(opened.typeId(), QMetaType::Bool);
+    EXPECT_TRUE(opened.toBool());
+    EXPECT_EQ(Call(2), QVariant(4));
+
+    Show();
+    EXPECT_EQ(Call(3, {0}), QVariant(true));
+    EXPECT_FALSE(viewer.navigationBar()->isVisible());
+    EXPECT_EQ(Call(3, {1}), QVariant(true));
+    EXPECT_TRUE(viewer.navigationBar()->isVisible());
+
+    EXPECT_FALSE(Call(8, {QVariant::fromValue<short>(2)}).isValid());
+    EXPECT_EQ(viewer.pageView()->fitMode(), PageView::FitMode::Page);
+    Call(8, {QVariant::fromValue<short>(3)});
+    EXPECT_EQ(viewer.pageView()->fitMode(), PageView::FitMode::Width);
+    Call(8, {QVariant::fromValue<short>(1)});
+    EXPECT_EQ(viewer.pageView()->fitMode(), PageView::FitMode::Zoom);
+
+    EXPECT_FALSE(Call(1).isValid());
+    EXPECT_EQ(Call(2), QVariant(0));
+
+    // The names used in this program's calls are the same numbers.
+    EXPECT_EQ(DocViewerControl::kCloseDocument, 1);
+    EXPECT_EQ(DocViewerControl::kGetPageCount, 2);
+    EXPECT_EQ(DocViewerControl::kApplyPreviewSetting, 3);
+    EXPECT_EQ(DocViewerControl::kOpenDocument, 4);
+    EXPECT_EQ(DocViewerControl::kApplyDisplaySetting, 8);
+
+    // The numbers in between and around answer nothing.
+    for (int unknown : {0, 5, 6, 7, 9, -1}) {
+        SCOPED_TRACE(unknown);
+        EXPECT_THROW(Call(unknown), DispatchError);
+    }
+}
+
 TEST_F(DocViewerTest, CloseWithNothingOpenIsAccepted)
 {
     EXPECT_NO_THROW(Call(DocViewerControl::kCloseDocument));
@@ -86,6 +90,8 @@ struct BrokenInput {
     const char *name;
     // Creates the input in `dir` from a good three-page PDF at `good`; returns its path.
     std::function<QString(const QDir &dir, const QString &good)> make;
+    // What the panel says about it.
+    const char *reason;
 };
 
 class UnreadableInputTest : public DocViewerTest,
@@ -104,6 +110,34 @@ TEST_P(UnreadableInputTest, OpensAsNoDocumentWithoutRaising)
     EXPECT_TRUE(viewer.navigationText().isEmpty());
     Show();
     EXPECT_EQ(viewer.pageView()->renderCount(), 0);
+
+    // The panel says why, in one line across its middle; closing takes the line away.
+    EXPECT_EQ(
+        viewer.message(),
+        QStringLiteral("Cannot show this file: %1.").arg(QString::fromUtf8(GetParam().reason)));
+    QWidget *panel = viewer.pageView()->viewport();
+    const QImage withMessage = panel->grab().toImage();
+    Call(DocViewerControl::kCloseDocument);
+    EXPECT_TRUE(viewer.message().isEmpty());
+    const QImage blank = panel->grab().toImage();
+    const int middle = blank.height() / 2;
+    int differing = 0;
+    for (int x = 0; x < blank.width(); ++x) {
+        for (int y = middle - 10; y <= middle + 10; ++y) {
+            differing += withMessage.pixel(x, y) != blank.pixel(x, y);
+        }
+    }
+    EXPECT_GT(differing, 20);
+
+    // Counting an added file ends with a close: it leaves no message behind.
+    Open(broken);
+    Call(DocViewerControl::kGetPageCount);
+    Call(DocViewerControl::kCloseDocument);
+    EXPECT_TRUE(viewer.message().isEmpty());
+    // A document that opens takes the place of the message.
+    Open(broken);
+    ASSERT_TRUE(Open(good).toBool());
+    EXPECT_TRUE(viewer.message().isEmpty());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -111,36 +145,42 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(BrokenInput{"Missing",
                                   [](const QDir &dir, const QString &) {
                                       return dir.filePath("none.pdf");
-                                  }},
+                                  },
+                                  "the file is missing"},
                       BrokenInput{"Empty",
                                   [](const QDir &dir, const QString &) {
                                       const QString path = dir.filePath("empty.pdf");
                                       WriteBytes(path, QByteArray());
                                       return path;
-                                  }},
+                                  },
+                                  "the file is empty"},
                       BrokenInput{"HeaderOnly",
                                   [](const QDir &dir, const QString &good) {
                                       const QString path = dir.filePath("cut.pdf");
                                       WriteBytes(path, ReadBytes(good).left(16));
                                       return path;
-                                  }},
+                                  },
+                                  "the document is damaged"},
                       BrokenInput{"NotAPdf",
                                   [](const QDir &dir, const QString &) {
                                       const QString path = dir.filePath("notes.pdf");
                                       WriteBytes(path, "just some text\n");
                                       return path;
-                                  }},
+                                  },
+                                  "it is not a PDF document"},
                       BrokenInput{"Folder",
                                   [](const QDir &dir, const QString &) {
                                       dir.mkdir("folder.pdf");
                                       return dir.filePath("folder.pdf");
-                                  }},
+                                  },
+                                  "it is a folder"},
                       BrokenInput{"PasswordProtected",
                                   [](const QDir &dir, const QString &good) {
                                       const QString path = dir.filePath("locked.pdf");
                                       EXPECT_TRUE(WriteEncryptedCopy(good, path));
                                       return path;
-                                  }}),
+                                  },
+                                  "the document is protected by a password"}),
     [](const ::testing::TestParamInfo<BrokenInput> &info) { return std::string(info.param.name); });
 
 // A pipe named like a PDF has no end: reading it would hold the window until some other
@@ -169,6 +209,7 @@ TEST_F(DocViewerTest, NamedPipeIsNoDocumentAndIsNeverOpened)
     EXPECT_FALSE(opened);
     EXPECT_EQ(viewer.GetPageCount(), 0);
     EXPECT_FALSE(readerSeen);
+    EXPECT_EQ(viewer.message(), QStringLiteral("Cannot show this file: it is not a regular file."));
 }
 
 TEST_F(DocViewerTest, TruncatedDocumentAnswersConsistently)
@@ -251,20 +292,13 @@ TEST_F(DocViewerTest, PreviewSettingShowsAndHidesTheNavigationBar)
     EXPECT_TRUE(bar->isVisible());
 }
 
-// Pixel colour of the viewer's rendering at a point of the view's viewport.
-QRgb ViewportPixel(DocViewerControl &viewer, QPoint point)
-{
-    QWidget *viewport = viewer.pageView()->viewport();
-    return viewport->grab().toImage().pixel(point);
-}
-
 TEST_F(DocViewerTest, ShowsTheRenderedPage)
 {
     ASSERT_TRUE(Open(Pdf(QStringLiteral("page.pdf"), 1)).toBool());
     Call(DocViewerControl::kApplyDisplaySetting, {QVariant::fromValue<short>(3)});
     Show();
     PageView *view = viewer.pageView();
-    const QRect page = view->PageRect(0);
+    const QRect page = view->ViewportRect(0);
     ASSERT_FALSE(page.isEmpty());
     // The page is black in its top half and white below, as drawn into the file.
     const QPoint black(page.center().x(), page.top() + page.height() / 4);
@@ -289,7 +323,7 @@ TEST_P(FitTest, PlacesThePage)
     Call(DocViewerControl::kApplyDisplaySetting, {QVariant::fromValue<short>(GetParam().setting)});
     Show(320, 480);
     PageView *view = viewer.pageView();
-    GetParam().check(view->PageRect(0), view->viewport()->size(), view->logicalDpiY());
+    GetParam().check(view->ViewportRect(0), view->viewport()->size(), view->logicalDpiY());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -340,7 +374,7 @@ TEST_F(DocViewerTest, PageTooLargeToKeepIsRenderedInBands)
     ASSERT_TRUE(Open(Pdf(QStringLiteral("big.pdf"), 1), 800).toBool());
     Show();
     PageView *view = viewer.pageView();
-    const QRect page = view->PageRect(0);
+    const QRect page = view->ViewportRect(0);
     ASSERT_GT(qint64(page.width()) * page.height(), 16LL * 1024 * 1024);
     EXPECT_LT(qGray(ViewportPixel(viewer, QPoint(50, 50))), 40);
 

@@ -31,6 +31,55 @@ inline bool WriteTestPdf(const QString &path, int pages, QSizeF sizePt = QSizeF(
     return painter.end();
 }
 
+// Writes a PDF whose pages alternate between the given sizes, each page with a black top half.
+inline bool WriteMixedPdf(const QString &path, int pages, const QList<QSizeF> &sizesPt)
+{
+    QPdfWriter writer(path);
+    writer.setResolution(72);
+    writer.setPageMargins(QMarginsF(0, 0, 0, 0));
+    writer.setPageSize(QPageSize(sizesPt.first(), QPageSize::Point));
+    QPainter painter;
+    if (!painter.begin(&writer)) {
+        return false;
+    }
+    for (int page = 0; page < pages; ++page) {
+        const QSizeF size = sizesPt[page % sizesPt.size()];
+        if (page > 0) {
+            writer.setPageSize(QPageSize(size, QPageSize::Point));
+            writer.newPage();
+        }
+        painter.fillRect(QRectF(0, 0, size.width(), size.height() / 2), Qt::black);
+    }
+    return painter.end();
+}
+
+// A one-page PDF (Letter, black top half) whose page tree declares `declaredCount` pages.
+inline QByteArray DeclaredCountPdf(qint64 declaredCount)
+{
+    const QByteArray content = "0 0 0 rg 0 396 612 396 re f";
+    const QList<QByteArray> objects = {
+        "<< /Type /Catalog /Pages 2 0 R >>",
+        "<< /Type /Pages /Kids [3 0 R] /Count " + QByteArray::number(declaredCount) + " >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R >>",
+        "<< /Length " + QByteArray::number(content.size()) + " >>\nstream\n" + content +
+            "\nendstream",
+    };
+    QByteArray pdf = "%PDF-1.4\n";
+    QList<qsizetype> offsets;
+    for (int i = 0; i < objects.size(); ++i) {
+        offsets.append(pdf.size());
+        pdf += QByteArray::number(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    const qsizetype xref = pdf.size();
+    pdf += "xref\n0 " + QByteArray::number(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (qsizetype offset : offsets) {
+        pdf += QByteArray::number(offset).rightJustified(10, '0') + " 00000 n \n";
+    }
+    pdf += "trailer\n<< /Size " + QByteArray::number(objects.size() + 1) +
+           " /Root 1 0 R >>\nstartxref\n" + QByteArray::number(xref) + "\n%%EOF\n";
+    return pdf;
+}
+
 // A copy of `source` that opens only with the password "user".
 inline bool WriteEncryptedCopy(const QString &source, const QString &target)
 {
