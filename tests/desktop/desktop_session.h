@@ -90,7 +90,7 @@ public:
     QString DropFromOtherProcess(const QStringList &files);
 
 private:
-    QTemporaryDir work;
+    QTemporaryDir work{QStringLiteral(PAGEMINT_DESKTOP_WORK_DIR "/session-XXXXXX")};
     QProcess process;
     QString mainWindow;
     QByteArray stderrText;

@@ -276,23 +276,30 @@ TEST_F(FolderBrowserDesktopTest, HiddenFolderCanBeReachedInTheTree)
     ASSERT_TRUE(QDir().mkpath(home + "/.exports"));
     session.WriteProfile(QStringLiteral("InitialDir"), home);
     ASSERT_TRUE(session.Start());
-    ASSERT_FALSE(OpenBrowser().isEmpty());
-    // Open the selected folder, which the tree then reads in the background; hidden folders
-    // are not shown yet, so it seems empty.
-    Key(QStringLiteral("Right"));
-    QTest::qWait(1500);
-    // From the tree to the switch that shows hidden folders, on, and back to the tree; then down
-    // to the first folder inside, and confirm.
-    Key(QStringLiteral("Tab space shift+Tab"));
-    QTest::qWait(700);
-    Key(QStringLiteral("Down"));
-    QTest::qWait(300);
-    Key(QStringLiteral("Return"));
-    EXPECT_TRUE(WaitFor(
-        [&] {
-            return VisibleWindows(session.Pid(), QStringLiteral("^Browse for Folder$")).isEmpty();
-        },
-        kWindowWait));
+    // The tree reads folders in the background, more slowly while other tests load the
+    // machine: a try whose keys outran it confirms the remembered folder itself, which leaves
+    // everything as it was for the next try.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        ASSERT_FALSE(OpenBrowser().isEmpty());
+        // Open the selected folder; hidden folders are not shown yet, so it seems empty.
+        Key(QStringLiteral("Right"));
+        QTest::qWait(1500);
+        // From the tree to the switch that shows hidden folders, on, and back to the tree;
+        // then down to the first folder inside, and confirm.
+        Key(QStringLiteral("Tab space shift+Tab"));
+        QTest::qWait(700);
+        Key(QStringLiteral("Down"));
+        QTest::qWait(300);
+        Key(QStringLiteral("Return"));
+        ASSERT_TRUE(WaitFor(
+            [&] {
+                return VisibleWindows(session.Pid(), QStringLiteral("^Browse for Folder$"))
+                    .isEmpty();
+            },
+            kWindowWait));
+        if (session.ReadProfile(QStringLiteral("InitialDir")) != home)
+            break;
+    }
     EXPECT_EQ(session.ReadProfile(QStringLiteral("InitialDir")), home + "/.exports");
 }
 
