@@ -11,7 +11,7 @@ packages=(
   libjpeg62-turbo-dev libgumbo-dev libmujs-dev zlib1g-dev
   libtiff-dev libpng-dev libgif-dev libimagequant-dev
   libtiff-tools imagemagick libwmf-bin inkscape netpbm pngcheck
-  xvfb xauth fonts-dejavu-core
+  xvfb xauth fonts-dejavu-core openbox xdotool x11-utils
   poppler-utils ghostscript mupdf-tools hyperfine time qpdf tesseract-ocr tesseract-ocr-eng
   clang libclang-rt-14-dev
   dpkg-dev file lintian appstream desktop-file-utils man-db

@@ -82,6 +82,65 @@ INSTANTIATE_TEST_SUITE_P(
         // 99 of 100: bar width 252, the last two columns keep the background.
         BarCase{100, 99, 255, 1, 252}));
 
+struct BandEdgeCase {
+    int column;
+    int band;
+};
+
+class BandWidthTest : public ::testing::TestWithParam<BandEdgeCase> {};
+
+// At 155 columns and 255 bands the band width is 0.6078..., which single precision rounds up:
+// every 51st band then starts one column later than in double precision and is left empty,
+// and its left neighbour keeps the column. Integer division would draw no band at all.
+TEST_P(BandWidthTest, BandEdgesFollowTheSinglePrecisionWidth)
+{
+    const BandEdgeCase c = GetParam();
+    GradientProgressCtrl ctrl;
+    ctrl.SetRange(0, 100);
+    ctrl.SetPos(99);
+    const QImage image = Render(ctrl, 155);
+    EXPECT_EQ(ColumnColor(image, c.column), qRgb(255 - c.band, 255 - c.band, c.band))
+        << "column " << c.column;
+}
+
+INSTANTIATE_TEST_SUITE_P(Columns, BandWidthTest,
+                         ::testing::Values(BandEdgeCase{29, 49}, BandEdgeCase{30, 50},
+                                           BandEdgeCase{31, 52}, BandEdgeCase{61, 101},
+                                           BandEdgeCase{92, 152}, BandEdgeCase{123, 203},
+                                           BandEdgeCase{124, 205}, BandEdgeCase{153, 253}));
+
+struct PercentCase {
+    int32_t upper;
+    int32_t position;
+    // The position of 0..100 that shows the same bar and the same percentage.
+    int32_t sameOfHundred;
+};
+
+class PercentOfUpperTest : public ::testing::TestWithParam<PercentCase> {};
+
+TEST_P(PercentOfUpperTest, TextIsThePositionScaledToTheUpperBound)
+{
+    const PercentCase c = GetParam();
+    GradientProgressCtrl ctrl;
+    ctrl.SetRange(0, c.upper);
+    ctrl.SetPos(c.position);
+    const QImage bare = Render(ctrl, 255);
+    ctrl.showPercent = true;
+    const QImage scaled = Render(ctrl, 255);
+    GradientProgressCtrl hundred;
+    hundred.SetRange(0, 100);
+    hundred.SetPos(c.sameOfHundred);
+    hundred.showPercent = true;
+    ASSERT_EQ(ctrl.BarWidth(255), hundred.BarWidth(255));
+    ASSERT_NE(scaled, bare) << "no percentage was drawn";
+    EXPECT_EQ(scaled, Render(hundred, 255));
+}
+
+INSTANTIATE_TEST_SUITE_P(Ranges, PercentOfUpperTest,
+                         ::testing::Values(PercentCase{200, 50, 25}, PercentCase{400, 100, 25},
+                                           PercentCase{1000, 700, 70}, PercentCase{50, 10, 20},
+                                           PercentCase{100, 37, 37}));
+
 TEST(GradientProgressCtrl, BandsKeepTheirColumnsWhateverThePosition)
 {
     GradientProgressCtrl ctrl;

@@ -4,9 +4,13 @@
 #include "platform/shell_open.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QWidget>
 #include <gtest/gtest.h>
@@ -192,6 +196,41 @@ TEST(HyperLinkLabelTest, HoverHoldsTheMouseUntilThePointerLeaves)
     EXPECT_EQ(QWidget::mouseGrabber(), nullptr);
 }
 
+struct ColourRow {
+    const char *name;
+    bool over;
+    bool visited;
+    QColor expected;
+};
+
+class LabelColourTest : public ::testing::TestWithParam<ColourRow> {};
+
+TEST_P(LabelColourTest, HoverBeatsVisitedBeatsLink)
+{
+    const ColourRow row = GetParam();
+    LabelFixture fixture(QStringLiteral("link"), 0);
+    fixture.Attach();
+    fixture.label.linkColour = QColor(1, 1, 1);
+    fixture.label.visitedColour = QColor(2, 2, 2);
+    fixture.label.hoverColour = QColor(3, 3, 3);
+    fixture.label.MarkVisited(row.visited);
+    if (row.over)
+        Send(fixture.control, QEvent::MouseMove, {2, 2});
+    ASSERT_EQ(fixture.label.IsOverControl(), row.over);
+    EXPECT_EQ(fixture.label.TextColour(), row.expected);
+    // The colour chosen is the one the text is painted with.
+    fixture.control->repaint();
+    EXPECT_EQ(fixture.control->palette().color(QPalette::WindowText), row.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    States, LabelColourTest,
+    ::testing::Values(ColourRow{"Link", false, false, QColor(1, 1, 1)},
+                      ColourRow{"Visited", false, true, QColor(2, 2, 2)},
+                      ColourRow{"Hover", true, false, QColor(3, 3, 3)},
+                      ColourRow{"HoverOverVisited", true, true, QColor(3, 3, 3)}),
+    [](const ::testing::TestParamInfo<ColourRow> &info) { return info.param.name; });
+
 class LinkClickTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -294,6 +333,93 @@ TEST_F(LinkClickTest, UnusableBrowserCommandIsAnIncompleteAssociation)
     EXPECT_EQ(fixture.label.OpenTarget(QStringLiteral("https://x/")),
               LaunchCode::AssociationIncomplete);
     EXPECT_TRUE(started.isEmpty());
+}
+
+// The label with the desktop's own launchers: a failing opener on PATH and the desktop's
+// association lists in a folder of the test's own.
+class DesktopLinkTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(root.isValid());
+        for (const char *name : {"PATH", "XDG_CONFIG_HOME", "XDG_CONFIG_DIRS", "XDG_DATA_HOME",
+                                 "XDG_DATA_DIRS", "XDG_CURRENT_DESKTOP"})
+            saved.append({name, qgetenv(name)});
+        qputenv("PATH", QFile::encodeName(root.filePath("bin")) + ":/usr/bin:/bin");
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(root.filePath("config")));
+        qputenv("XDG_CONFIG_DIRS", QFile::encodeName(root.filePath("etc")));
+        qputenv("XDG_DATA_HOME", QFile::encodeName(root.filePath("data")));
+        qputenv("XDG_DATA_DIRS", QFile::encodeName(root.filePath("share")));
+        qunsetenv("XDG_CURRENT_DESKTOP");
+        // The opener finds no handler for any URL, as on a desktop without a mail program.
+        WriteExecutable("bin/xdg-open", "#!/bin/sh\necho \"no method for $1\" >&2\nexit 3\n");
+        SetMessageBoxHandlerForTesting([this](QWidget *, const QString &text, QMessageBox::Icon) {
+            messages << text;
+            return int(QMessageBox::Ok);
+        });
+    }
+    void TearDown() override
+    {
+        SetMessageBoxHandlerForTesting({});
+        for (const auto &[name, value] : saved)
+            qputenv(name, value);
+    }
+
+    void Write(const QString &relative, const QByteArray &content)
+    {
+        const QString path = root.filePath(relative);
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(path).absolutePath()));
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(content);
+    }
+    void WriteExecutable(const QString &relative, const QByteArray &content)
+    {
+        Write(relative, content);
+        ASSERT_TRUE(QFile::setPermissions(root.filePath(relative),
+                                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    }
+    void Click()
+    {
+        Send(fixture.control, QEvent::MouseMove, {1, 1});
+        Send(fixture.control, QEvent::MouseButtonPress, {1, 1}, Qt::LeftButton);
+        Send(fixture.control, QEvent::MouseButtonRelease, {1, 1}, Qt::LeftButton);
+    }
+
+    QTemporaryDir root;
+    QList<std::pair<const char *, QByteArray>> saved;
+    LabelFixture fixture{QStringLiteral("Email:pagemint@example.com"), 0};
+    QStringList messages;
+};
+
+TEST_F(DesktopLinkTest, FailingOpenerWithoutBrowserBeepsAndExplains)
+{
+    fixture.Attach();
+    fixture.label.SetLinkTarget(QStringLiteral("mailto:pagemint@example.com"));
+    Click();
+    EXPECT_FALSE(fixture.label.IsVisited());
+    EXPECT_EQ(messages, QStringList{"Unable to open hyperlink:\n\nThere is no application "
+                                    "associated\nwith the given filename extension."});
+}
+
+TEST_F(DesktopLinkTest, FailingOpenerFallsBackToTheDefaultBrowser)
+{
+    const QString seen = root.filePath("seen");
+    WriteExecutable("bin/web-view", "#!/bin/sh\nprintf '%s' \"$1\" > \"" + QFile::encodeName(seen) +
+                                        ".tmp\"\nmv \"" + QFile::encodeName(seen) + ".tmp\" \"" +
+                                        QFile::encodeName(seen) + "\"\n");
+    Write("share/applications/web-view.desktop",
+          "[Desktop Entry]\nType=Application\nName=Web\nExec=web-view \"%u\"\n");
+    Write("config/mimeapps.list", "[Default Applications]\ntext/html=web-view.desktop\n");
+    fixture.Attach();
+    fixture.label.SetLinkTarget(QStringLiteral("mailto:pagemint@example.com"));
+    Click();
+    EXPECT_TRUE(fixture.label.IsVisited());
+    EXPECT_TRUE(messages.isEmpty());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return QFileInfo::exists(seen); }, 10000));
+    QFile result(seen);
+    ASSERT_TRUE(result.open(QIODevice::ReadOnly));
+    EXPECT_EQ(result.readAll(), "mailto:pagemint@example.com");
 }
 
 } // namespace

@@ -2,8 +2,12 @@
 #include "platform/folder_browser_window.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileSystemModel>
+#include <QPushButton>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -109,6 +113,101 @@ TEST_F(FolderBrowserWindowTest, PreselectedFolderStaysInViewOnceItsFoldersAreRea
     EXPECT_EQ(window.SelectedPath(), target);
     EXPECT_FALSE(row.isEmpty());
     EXPECT_TRUE(viewport.contains(row.center())) << row.y() << " not within " << viewport.height();
+}
+
+TEST_F(FolderBrowserWindowTest, LongStatusTextIsShortenedAndTheWindowStaysOnTheScreen)
+{
+    // 411 characters, more than any screen is wide at any font.
+    QString longPath = root.path();
+    while (longPath.size() < 411)
+        longPath += QStringLiteral("/a-folder-name-of-some-length");
+    longPath = longPath.left(411);
+    ASSERT_EQ(longPath.size(), 411);
+
+    FolderBrowserWindow window(
+        &owner, {QStringLiteral("Please select an output folder:"), QString(), true, true});
+    window.onInitialized = [&] { window.SetStatusText(longPath); };
+    QRect available;
+    QRect frame;
+    QRect ok;
+    QString shown;
+    WhenModal([&](FolderBrowserWindow *) {
+        QApplication::processEvents();
+        window.SetStatusText(longPath);
+        QApplication::processEvents();
+        available = window.screen()->availableGeometry();
+        frame = window.frameGeometry();
+        QWidget *okButton = window.findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok);
+        ok = QRect(okButton->mapTo(&window, QPoint(0, 0)), okButton->size());
+        shown = window.ShownStatusText();
+        window.reject();
+    });
+    window.Run();
+    EXPECT_EQ(window.StatusText(), longPath);
+    EXPECT_TRUE(available.contains(frame)) << frame.width() << " wide";
+    EXPECT_TRUE(QRect(QPoint(0, 0), window.size()).contains(ok));
+    EXPECT_LT(shown.size(), longPath.size());
+    EXPECT_TRUE(shown.contains(QChar(0x2026))) << shown.toStdString();
+    // The end of the path, where the chosen folder's name is, stays readable.
+    EXPECT_TRUE(longPath.endsWith(shown.mid(shown.indexOf(QChar(0x2026)) + 1)));
+}
+
+TEST_F(FolderBrowserWindowTest, ShortStatusTextIsShownWhole)
+{
+    FolderBrowserWindow window(&owner, {{}, {}, true, true});
+    WhenModal([&](FolderBrowserWindow *) {
+        window.SetStatusText(Path("a"));
+        QApplication::processEvents();
+        EXPECT_EQ(window.ShownStatusText(), Path("a"));
+        window.reject();
+    });
+    window.Run();
+}
+
+TEST_F(FolderBrowserWindowTest, HiddenFoldersCanBeShownAndReached)
+{
+    ASSERT_TRUE(QDir(root.path()).mkpath(".hidden/inner"));
+    FolderBrowserWindow window(&owner, {{}, root.path(), true, false});
+    auto *model = qobject_cast<QFileSystemModel *>(window.Tree()->model());
+    ASSERT_NE(model, nullptr);
+    auto names = [&] {
+        QStringList result;
+        const QModelIndex top = model->index(root.path());
+        for (int row = 0; row < model->rowCount(top); ++row)
+            result << model->index(row, 0, top).data().toString();
+        result.sort();
+        return result;
+    };
+    WhenModal([&](FolderBrowserWindow *) {
+        EXPECT_TRUE(QTest::qWaitFor([&] { return names().size() >= 2; }, 10000));
+        EXPECT_EQ(names(), QStringList({"a", "b"}));
+        EXPECT_FALSE(window.HiddenFoldersSwitch()->isChecked());
+
+        window.HiddenFoldersSwitch()->click();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return names().size() == 3; }, 10000));
+        EXPECT_EQ(names(), QStringList({".hidden", "a", "b"}));
+        window.HiddenFoldersSwitch()->click();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return names().size() == 2; }, 10000));
+
+        window.accept();
+    });
+    EXPECT_TRUE(window.Run());
+}
+
+TEST_F(FolderBrowserWindowTest, AFolderInsideAHiddenOneCanBePreselected)
+{
+    ASSERT_TRUE(QDir(root.path()).mkpath(".hidden/inner"));
+    FolderBrowserWindow window(&owner, {{}, {}, true, false});
+    window.onInitialized = [&] { window.SelectFolder(Path(".hidden/inner")); };
+    WhenModal([&](FolderBrowserWindow *) {
+        EXPECT_TRUE(window.HiddenFoldersSwitch()->isChecked());
+        EXPECT_TRUE(
+            QTest::qWaitFor([&] { return window.SelectedPath() == Path(".hidden/inner"); }, 10000))
+            << window.SelectedPath().toStdString();
+        window.accept();
+    });
+    EXPECT_TRUE(window.Run());
+    EXPECT_EQ(window.SelectedPath(), Path(".hidden/inner"));
 }
 
 } // namespace
