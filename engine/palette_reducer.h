@@ -1,0 +1,101 @@
+// SPDX-License-Identifier: AGPL-3.0-or-later
+#pragma once
+
+#include "engine/writers/image_writer.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace rastool {
+
+// A small rendering of a whole page: RGB rows without padding.
+struct PageSample {
+    int width = 0;
+    int height = 0;
+    std::vector<uint8_t> rgb;
+};
+using PageSampler = std::function<PageSample()>;
+
+// Nearest palette entry (squared RGB distance) of any colour. Rendered pages repeat few
+// colours many times, so answers are kept in a direct-mapped cache in front of the search.
+class NearestColour {
+public:
+    explicit NearestColour(const std::vector<Colour> &palette);
+    uint8_t Find(uint32_t rgb)
+    {
+        const uint32_t slot = (rgb * 0x9E3779B1u) >> (32 - kCacheBits);
+        if (keys_[slot] != rgb) {
+            keys_[slot] = rgb;
+            values_[slot] = Search(static_cast<int>(rgb >> 16), static_cast<int>(rgb >> 8 & 0xFF),
+                                   static_cast<int>(rgb & 0xFF));
+        }
+        return values_[slot];
+    }
+
+private:
+    static constexpr int kCacheBits = 16;
+    struct Entry {
+        int r, g, b;
+        uint8_t index;
+    };
+    uint8_t Search(int r, int g, int b) const;
+
+    std::vector<Entry> byGreen_; // the palette sorted by green, so the search can stop early
+    std::vector<uint32_t> keys_; // 24-bit colours; an impossible value marks an empty slot
+    std::vector<uint8_t> values_;
+};
+
+// Reduces one page to at most 1 << bits colours band by band, in memory bounded whatever the
+// page's size. Every output type writes the palette before the pixels, so:
+// - while the page has no more colours than the palette holds, its bands are kept as indices
+//   of its exact colours (compressed once they grow large) and written at the end, unchanged;
+// - once it has more (or the kept indices outgrow their bound), a palette is chosen from a
+//   small rendering of the whole page, the kept bands are written mapped to it, and every
+//   later band is mapped as it arrives: 8 bits to the nearest entry, 4 bits with error
+//   diffusion, which sixteen entries need to show gradients.
+class PaletteReducer {
+public:
+    PaletteReducer(int bits, const PageFormat &format, ImageWriter &writer, PageSampler sampler);
+    ~PaletteReducer();
+    PaletteReducer(const PaletteReducer &) = delete;
+    PaletteReducer &operator=(const PaletteReducer &) = delete;
+
+    // The next RGB rows of the page, top to bottom.
+    void Take(const uint8_t *rgb, int rowCount, std::ptrdiff_t stride);
+    // After the last row: the page has begun and all its rows are written; the caller ends it.
+    void Finish();
+
+    // Whether the page is being written with its own exact colours (so far).
+    bool Exact() const { return nearest_ == nullptr; }
+
+private:
+    struct KeptBand;
+    bool MapExact(const uint8_t *rgb, uint8_t *out, int width);
+    void Keep(int rowCount);
+    void ChoosePalette();
+    void Remap(const uint8_t *rgb, int rowCount, std::ptrdiff_t stride);
+    void MapNearest(const uint8_t *rgb, uint8_t *out);
+    void MapDiffused(const uint8_t *rgb, uint8_t *out);
+    void WriteIndices(int rowCount);
+    std::vector<uint8_t> Unpack(const KeptBand &band) const;
+
+    int capacity_;
+    PageFormat format_;
+    ImageWriter &writer_;
+    PageSampler sampler_;
+    // Exact colours: an open-addressed table of colour + 1 (0 is empty) to its index.
+    std::vector<uint32_t> exactKeys_;
+    std::vector<uint8_t> exactIndex_;
+    std::vector<Colour> exact_;
+    std::vector<KeptBand> kept_;
+    std::size_t keptBytes_ = 0;
+    std::vector<uint8_t> indices_; // the band being mapped
+    // Mapping to a chosen palette.
+    std::unique_ptr<NearestColour> nearest_;
+    std::vector<int> errorThis_, errorNext_; // three channels per slot, one slot of margin
+};
+
+} // namespace rastool
