@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstring>
 #include <stdexcept>
 #include <string>
@@ -15,27 +16,37 @@ namespace rastool {
 
 namespace {
 
-// Kept indices stay as they are up to this many bytes (a whole page up to 8 megapixels, so
-// ordinary resolutions never compress them); beyond it each kept band is deflated.
+// Kept indices (16 bits) stay as they are up to this many bytes, a page of 4 megapixels (A4 at
+// 200 dpi), so ordinary resolutions never compress them; beyond it each kept band is deflated.
 constexpr std::size_t kRawKeptBytes = 8u << 20;
 // A page whose kept indices pass this many bytes after compression stops waiting for its end
 // and gets a chosen palette, so that memory stays bounded whatever the page holds.
 constexpr std::size_t kMaxKeptBytes = 24u << 20;
-// Open-addressed table of the exact colours: four times the largest palette.
-constexpr uint32_t kExactSlots = 1024;
-// The quantiser's speed, 1 (slowest) to 10: measured on rendered pages, 8 and above keep the
-// same PSNR as the default within 0.1 dB at a fraction of the time.
+// The quantiser's speed, 1 (slowest) to 10. On the first pages of a manual at 150 dpi, speed 3
+// gave under 1 dB more (at 61-64 dB) for about 40 % more time.
 constexpr int kQuantiserSpeed = 8;
+
+// The page colours the table tracks: the colours of anti-aliased text and line art, well short
+// of a photograph's.
+constexpr std::size_t kMaxColours = 1 << 16;
+constexpr int kSlotBits = 17;
+constexpr uint32_t kSlots = 1u << kSlotBits;
 
 uint32_t Pack(const uint8_t *p)
 {
     return static_cast<uint32_t>(p[0]) << 16 | static_cast<uint32_t>(p[1]) << 8 | p[2];
 }
 
+struct Weighted {
+    Colour colour;
+    uint64_t count;
+};
+
 struct LiqDeleter {
     void operator()(liq_attr *p) const { liq_attr_destroy(p); }
     void operator()(liq_image *p) const { liq_image_destroy(p); }
     void operator()(liq_result *p) const { liq_result_destroy(p); }
+    void operator()(liq_histogram *p) const { liq_histogram_destroy(p); }
 };
 template <typename T> using LiqPtr = std::unique_ptr<T, LiqDeleter>;
 
@@ -49,59 +60,86 @@ void Check(liq_error error, const char *what)
     }
 }
 
-void SampleRow(liq_color rowOut[], int row, int width, void *user)
+Colour ColourOf(uint32_t rgb)
 {
-    const auto *sample = static_cast<const PageSample *>(user);
-    const uint8_t *src = sample->rgb.data() + static_cast<std::size_t>(row) * sample->width * 3;
-    for (int x = 0; x < width; ++x, src += 3) {
-        rowOut[x] = liq_color{src[0], src[1], src[2], 255};
-    }
+    return Colour{static_cast<uint8_t>(rgb >> 16), static_cast<uint8_t>(rgb >> 8),
+                  static_cast<uint8_t>(rgb)};
 }
 
-liq_color CommonestColour(const PageSample &sample)
+uint32_t Pack(const Colour &c)
 {
-    // Counted by runs of one colour, which is what pages mostly are.
-    std::unordered_map<uint32_t, std::size_t> counts;
-    uint32_t best = 0xFFFFFF;
-    std::size_t bestCount = 0;
-    for (std::size_t i = 0; i + 2 < sample.rgb.size();) {
-        const uint32_t colour = Pack(&sample.rgb[i]);
-        std::size_t run = 0;
-        for (; i + 2 < sample.rgb.size() && Pack(&sample.rgb[i]) == colour; i += 3) {
-            ++run;
-        }
-        const std::size_t count = counts[colour] += run;
-        if (count > bestCount) {
-            best = colour;
-            bestCount = count;
-        }
-    }
-    return liq_color{static_cast<uint8_t>(best >> 16), static_cast<uint8_t>(best >> 8),
-                     static_cast<uint8_t>(best), 255};
+    return static_cast<uint32_t>(c.r) << 16 | static_cast<uint32_t>(c.g) << 8 | c.b;
 }
 
-std::vector<Colour> QuantiseSample(const PageSample &sample, int colours)
+// The colours of the sample, counted by runs, each count scaled so that the sample stands for
+// `pixels` pixels of the page.
+std::vector<Weighted> SampleHistogram(const PageSample &sample, double pixels)
 {
     if (sample.width <= 0 || sample.height <= 0 ||
         sample.rgb.size() != static_cast<std::size_t>(sample.width) * sample.height * 3) {
         throw std::logic_error("the page sample has no pixels");
     }
+    std::unordered_map<uint32_t, uint64_t> counts;
+    const std::size_t end = sample.rgb.size();
+    for (std::size_t i = 0; i < end;) {
+        const uint32_t colour = Pack(&sample.rgb[i]);
+        uint64_t run = 0;
+        for (; i < end && Pack(&sample.rgb[i]) == colour; i += 3) {
+            ++run;
+        }
+        counts[colour] += run;
+    }
+    const double scale = std::max(pixels, 1.0) / (static_cast<double>(end) / 3);
+    std::vector<Weighted> out;
+    out.reserve(counts.size());
+    for (const auto &[colour, count] : counts) {
+        out.push_back(Weighted{ColourOf(colour),
+                               static_cast<uint64_t>(std::max(1.0, std::round(count * scale)))});
+    }
+    return out;
+}
+
+// A palette of at most `size` colours for the counted colours. The commonest colour, the
+// page's background, is kept exactly: a background off by one level would scatter diffused
+// error over the whole page and cost every flat area its runs.
+std::vector<Colour> QuantiseHistogram(const std::vector<Weighted> &histogram, int size)
+{
     LiqPtr<liq_attr> attr(liq_attr_create());
     if (!attr) {
         throw std::bad_alloc();
     }
-    Check(liq_set_max_colors(attr.get(), colours), "palette size");
+    Check(liq_set_max_colors(attr.get(), size), "palette size");
     Check(liq_set_speed(attr.get(), kQuantiserSpeed), "speed");
-    LiqPtr<liq_image> image(liq_image_create_custom(
-        attr.get(), SampleRow, const_cast<PageSample *>(&sample), sample.width, sample.height, 0));
-    if (!image) {
-        throw std::runtime_error("colour quantisation failed: sample size");
+    LiqPtr<liq_histogram> hist(liq_histogram_create(attr.get()));
+    if (!hist) {
+        throw std::bad_alloc();
     }
-    // The page's commonest colour, its background, is kept exactly: a background off by one
-    // level would scatter diffused error over the whole page.
-    Check(liq_image_add_fixed_color(image.get(), CommonestColour(sample)), "background");
+    // libimagequant counts in 32 bits: counts of larger pages are scaled down together.
+    uint64_t largest = 1;
+    const Weighted *commonest = &histogram.front();
+    for (const Weighted &w : histogram) {
+        largest = std::max(largest, w.count);
+        if (w.count > commonest->count) {
+            commonest = &w;
+        }
+    }
+    const double scale = std::min(1.0, static_cast<double>(UINT32_MAX) / 2 / largest);
+    std::vector<liq_histogram_entry> entries;
+    entries.reserve(histogram.size());
+    for (const Weighted &w : histogram) {
+        const auto count =
+            static_cast<unsigned>(std::max(1.0, std::floor(static_cast<double>(w.count) * scale)));
+        entries.push_back(
+            liq_histogram_entry{liq_color{w.colour.r, w.colour.g, w.colour.b, 255}, count});
+    }
+    Check(liq_histogram_add_colors(hist.get(), attr.get(), entries.data(),
+                                   static_cast<int>(entries.size()), 0),
+          "colours");
+    const Colour &c = commonest->colour;
+    Check(liq_histogram_add_fixed_color(hist.get(), liq_color{c.r, c.g, c.b, 255}, 0),
+          "background");
     liq_result *raw = nullptr;
-    Check(liq_image_quantize(image.get(), attr.get(), &raw), "palette");
+    Check(liq_histogram_quantize(hist.get(), attr.get(), &raw), "palette");
     LiqPtr<liq_result> result(raw);
     const liq_palette *palette = liq_get_palette(result.get());
     std::vector<Colour> out;
@@ -111,12 +149,11 @@ std::vector<Colour> QuantiseSample(const PageSample &sample, int colours)
     return out;
 }
 
-// Runs of one index are what kept bands hold, so a run-length-only deflate at level 1 keeps
-// them small at memory speed.
+// Kept bands are mostly runs of one 16-bit index; deflate's fastest level finds them.
 std::vector<uint8_t> Deflate(const std::vector<uint8_t> &raw)
 {
     z_stream z{};
-    if (deflateInit2(&z, 1, Z_DEFLATED, -15, 8, Z_RLE) != Z_OK) {
+    if (deflateInit2(&z, 1, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
         throw std::bad_alloc();
     }
     std::vector<uint8_t> out(deflateBound(&z, raw.size()));
@@ -217,7 +254,7 @@ struct PaletteReducer::KeptBand {
 PaletteReducer::PaletteReducer(int bits, const PageFormat &format, ImageWriter &writer,
                                PageSampler sampler)
     : capacity_(1 << bits), format_(format), writer_(writer), sampler_(std::move(sampler)),
-      exactKeys_(kExactSlots, 0), exactIndex_(kExactSlots, 0)
+      slotKeys_(kSlots, 0), slotIndex_(kSlots, 0)
 {
     if (bits != 4 && bits != 8) {
         throw std::logic_error("palette pages have 4 or 8 bits per pixel");
@@ -229,30 +266,32 @@ PaletteReducer::PaletteReducer(int bits, const PageFormat &format, ImageWriter &
 
 PaletteReducer::~PaletteReducer() = default;
 
-// Maps a row to exact-colour indices, adding new colours; false once a colour does not fit.
-bool PaletteReducer::MapExact(const uint8_t *rgb, uint8_t *out, int width)
+// Maps a row to indices of the page's colours, adding and counting them by runs; false once a
+// colour does not fit in the table.
+bool PaletteReducer::Count(const uint8_t *rgb, uint16_t *out, int width)
 {
-    uint32_t previous = UINT32_MAX;
-    uint8_t index = 0;
-    for (int x = 0; x < width; ++x, rgb += 3) {
-        const uint32_t colour = Pack(rgb);
-        if (colour != previous) {
-            previous = colour;
-            uint32_t slot = (colour * 0x9E3779B1u) >> 22;
-            while (exactKeys_[slot] != 0 && exactKeys_[slot] != colour + 1) {
-                slot = (slot + 1) & (kExactSlots - 1);
-            }
-            if (exactKeys_[slot] == 0) {
-                if (exact_.size() == static_cast<std::size_t>(capacity_)) {
-                    return false;
-                }
-                exactKeys_[slot] = colour + 1;
-                exactIndex_[slot] = static_cast<uint8_t>(exact_.size());
-                exact_.push_back(Colour{rgb[0], rgb[1], rgb[2]});
-            }
-            index = exactIndex_[slot];
+    int x = 0;
+    while (x < width) {
+        const uint32_t colour = Pack(rgb + x * 3);
+        const int start = x;
+        for (++x; x < width && Pack(rgb + x * 3) == colour; ++x) {
         }
-        out[x] = index;
+        uint32_t slot = (colour * 0x9E3779B1u) >> (32 - kSlotBits);
+        while (slotKeys_[slot] != 0 && slotKeys_[slot] != colour + 1) {
+            slot = (slot + 1) & (kSlots - 1);
+        }
+        if (slotKeys_[slot] == 0) {
+            if (colours_.size() == kMaxColours) {
+                return false;
+            }
+            slotKeys_[slot] = colour + 1;
+            slotIndex_[slot] = static_cast<uint16_t>(colours_.size());
+            colours_.push_back(ColourOf(colour));
+            counts_.push_back(0);
+        }
+        const uint16_t index = slotIndex_[slot];
+        counts_[index] += static_cast<uint64_t>(x - start);
+        std::fill(out + start, out + x, index);
     }
     return true;
 }
@@ -261,8 +300,9 @@ void PaletteReducer::Keep(int rowCount)
 {
     KeptBand band;
     band.rows = rowCount;
-    band.bytes.assign(indices_.begin(),
-                      indices_.begin() + static_cast<std::ptrdiff_t>(rowCount) * format_.width);
+    const std::size_t count = static_cast<std::size_t>(rowCount) * format_.width;
+    band.bytes.resize(count * 2);
+    std::memcpy(band.bytes.data(), counted_.data(), count * 2);
     if (keptBytes_ + band.bytes.size() > kRawKeptBytes) {
         band.bytes = Deflate(band.bytes);
         band.deflated = true;
@@ -271,70 +311,118 @@ void PaletteReducer::Keep(int rowCount)
     kept_.push_back(std::move(band));
 }
 
-std::vector<uint8_t> PaletteReducer::Unpack(const KeptBand &band) const
+std::vector<uint16_t> PaletteReducer::Unpack(const KeptBand &band) const
 {
-    if (!band.deflated) {
-        return band.bytes;
+    std::vector<uint16_t> indices(static_cast<std::size_t>(band.rows) * format_.width);
+    if (band.deflated) {
+        Inflate(band.bytes, reinterpret_cast<uint8_t *>(indices.data()), indices.size() * 2);
+    } else {
+        std::memcpy(indices.data(), band.bytes.data(), indices.size() * 2);
     }
-    std::vector<uint8_t> raw(static_cast<std::size_t>(band.rows) * format_.width);
-    Inflate(band.bytes, raw.data(), raw.size());
-    return raw;
+    return indices;
 }
 
 void PaletteReducer::Take(const uint8_t *rgb, int rowCount, std::ptrdiff_t stride)
 {
-    const auto width = static_cast<std::size_t>(format_.width);
-    if (!Exact()) {
+    if (streaming_) {
         Remap(rgb, rowCount, stride);
         return;
     }
-    indices_.resize(width * static_cast<std::size_t>(rowCount));
-    for (int row = 0; row < rowCount; ++row) {
-        if (!MapExact(rgb + row * stride, indices_.data() + row * width, format_.width)) {
-            ChoosePalette();
-            Remap(rgb, rowCount, stride);
+    const auto width = static_cast<std::size_t>(format_.width);
+    counted_.resize(width * static_cast<std::size_t>(rowCount));
+    bool fits = true;
+    for (int row = 0; row < rowCount && fits; ++row) {
+        fits = Count(rgb + row * stride, counted_.data() + row * width, format_.width);
+    }
+    if (fits) {
+        Keep(rowCount);
+        if (keptBytes_ <= kMaxKeptBytes) {
             return;
         }
     }
-    Keep(rowCount);
-    if (keptBytes_ > kMaxKeptBytes) {
-        ChoosePalette();
+    // From here on the page streams: its palette comes from the colours counted so far and the
+    // sample standing for the rest of the page.
+    if (!sampler_) {
+        throw std::logic_error("a page with this many colours needs a sample");
+    }
+    uint64_t seen = 0;
+    for (uint64_t n : counts_) {
+        seen += n;
+    }
+    const double pagePixels = static_cast<double>(format_.width) * format_.height;
+    std::vector<Weighted> histogram = SampleHistogram(sampler_(), pagePixels - seen);
+    for (std::size_t i = 0; i < colours_.size(); ++i) {
+        histogram.push_back(Weighted{colours_[i], counts_[i]});
+    }
+    streaming_ = true;
+    Begin(QuantiseHistogram(histogram, capacity_));
+    WriteKept();
+    if (!fits) {
+        Remap(rgb, rowCount, stride);
     }
 }
 
-// Leaves exact colours: the palette comes from the page's sample, and the rows kept so far are
-// written mapped to it.
-void PaletteReducer::ChoosePalette()
+void PaletteReducer::Finish()
 {
-    if (!sampler_) {
-        throw std::logic_error("a page with many colours needs a sample");
+    if (streaming_) {
+        return;
     }
-    format_.palette = QuantiseSample(sampler_(), capacity_);
+    if (colours_.size() <= static_cast<std::size_t>(capacity_)) {
+        exact_ = true;
+        Begin(colours_);
+    } else {
+        std::vector<Weighted> histogram;
+        for (std::size_t i = 0; i < colours_.size(); ++i) {
+            histogram.push_back(Weighted{colours_[i], counts_[i]});
+        }
+        Begin(QuantiseHistogram(histogram, capacity_));
+    }
+    WriteKept();
+}
+
+void PaletteReducer::Begin(std::vector<Colour> palette)
+{
+    format_.palette = std::move(palette);
     nearest_ = std::make_unique<NearestColour>(format_.palette);
-    if (capacity_ <= 16) {
+    if (!exact_ && capacity_ <= 16) {
         errorThis_.assign((static_cast<std::size_t>(format_.width) + 2) * 3, 0);
         errorNext_.assign(errorThis_.size(), 0);
     }
     writer_.BeginPage(format_);
+}
 
-    std::vector<KeptBand> kept;
-    kept.swap(kept_);
-    keptBytes_ = 0;
+// Writes the kept bands in the chosen palette and lets them go.
+void PaletteReducer::WriteKept()
+{
     const auto width = static_cast<std::size_t>(format_.width);
+    std::vector<uint8_t> toPalette(colours_.size());
+    for (std::size_t i = 0; i < colours_.size(); ++i) {
+        toPalette[i] = exact_ ? static_cast<uint8_t>(i) : nearest_->Find(Pack(colours_[i]));
+    }
     std::vector<uint8_t> rgb;
-    for (KeptBand &band : kept) {
-        const std::vector<uint8_t> exactIndices = Unpack(band);
+    for (KeptBand &band : kept_) {
+        const std::vector<uint16_t> kept = Unpack(band);
         band.bytes.clear();
         band.bytes.shrink_to_fit();
-        rgb.resize(exactIndices.size() * 3);
-        for (std::size_t i = 0; i < exactIndices.size(); ++i) {
-            const Colour &c = exact_[exactIndices[i]];
-            rgb[i * 3] = c.r;
-            rgb[i * 3 + 1] = c.g;
-            rgb[i * 3 + 2] = c.b;
+        if (errorThis_.empty()) {
+            indices_.resize(kept.size());
+            for (std::size_t i = 0; i < kept.size(); ++i) {
+                indices_[i] = toPalette[kept[i]];
+            }
+            writer_.WriteRows(indices_.data(), band.rows, static_cast<std::ptrdiff_t>(width));
+        } else {
+            rgb.resize(kept.size() * 3);
+            for (std::size_t i = 0; i < kept.size(); ++i) {
+                const Colour &c = colours_[kept[i]];
+                rgb[i * 3] = c.r;
+                rgb[i * 3 + 1] = c.g;
+                rgb[i * 3 + 2] = c.b;
+            }
+            Remap(rgb.data(), band.rows, static_cast<std::ptrdiff_t>(width * 3));
         }
-        Remap(rgb.data(), band.rows, static_cast<std::ptrdiff_t>(width * 3));
     }
+    kept_.clear();
+    keptBytes_ = 0;
 }
 
 void PaletteReducer::Remap(const uint8_t *rgb, int rowCount, std::ptrdiff_t stride)
@@ -349,7 +437,7 @@ void PaletteReducer::Remap(const uint8_t *rgb, int rowCount, std::ptrdiff_t stri
             MapDiffused(rgb + row * stride, out);
         }
     }
-    WriteIndices(rowCount);
+    writer_.WriteRows(indices_.data(), rowCount, static_cast<std::ptrdiff_t>(width));
 }
 
 void PaletteReducer::MapNearest(const uint8_t *rgb, uint8_t *out)
@@ -407,28 +495,6 @@ void PaletteReducer::MapDiffused(const uint8_t *rgb, uint8_t *out)
         }
     }
     errorThis_.swap(errorNext_);
-}
-
-void PaletteReducer::WriteIndices(int rowCount)
-{
-    writer_.WriteRows(indices_.data(), rowCount, static_cast<std::ptrdiff_t>(format_.width));
-}
-
-void PaletteReducer::Finish()
-{
-    if (!Exact()) {
-        return;
-    }
-    format_.palette = exact_;
-    writer_.BeginPage(format_);
-    for (KeptBand &band : kept_) {
-        const std::vector<uint8_t> indices = Unpack(band);
-        band.bytes.clear();
-        band.bytes.shrink_to_fit();
-        writer_.WriteRows(indices.data(), band.rows, static_cast<std::ptrdiff_t>(format_.width));
-    }
-    kept_.clear();
-    keptBytes_ = 0;
 }
 
 } // namespace rastool

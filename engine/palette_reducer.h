@@ -49,13 +49,17 @@ private:
 };
 
 // Reduces one page to at most 1 << bits colours band by band, in memory bounded whatever the
-// page's size. Every output type writes the palette before the pixels, so:
-// - while the page has no more colours than the palette holds, its bands are kept as indices
-//   of its exact colours (compressed once they grow large) and written at the end, unchanged;
-// - once it has more (or the kept indices outgrow their bound), a palette is chosen from a
-//   small rendering of the whole page, the kept bands are written mapped to it, and every
-//   later band is mapped as it arrives: 8 bits to the nearest entry, 4 bits with error
-//   diffusion, which sixteen entries need to show gradients.
+// page's size. Every output type writes the palette before the pixels, and a good palette needs
+// the whole page's colours, so the bands are kept as indices of the page's exact colours
+// (16 bits, compressed once they grow large) with a count of each colour. At the end of the page:
+// - no more colours than the palette holds: they are the palette, and every pixel keeps its
+//   colour (most text pages, anti-aliased black on white at 8 bits);
+// - more: the palette is quantised from the counted colours and each colour maps to its nearest
+//   entry (4 bits: with error diffusion, which sixteen entries need to show gradients).
+// A page with more distinct colours than the table tracks (photographs), or whose kept indices
+// outgrow their bound, takes its palette from the colours counted so far and a small rendering of
+// the whole page (the sampler); the kept bands are written mapped to it, and every later band is
+// mapped as it arrives.
 class PaletteReducer {
 public:
     PaletteReducer(int bits, const PageFormat &format, ImageWriter &writer, PageSampler sampler);
@@ -68,32 +72,39 @@ public:
     // After the last row: the page has begun and all its rows are written; the caller ends it.
     void Finish();
 
-    // Whether the page is being written with its own exact colours (so far).
-    bool Exact() const { return nearest_ == nullptr; }
+    // After Finish: whether every pixel was written in its own colour.
+    bool Exact() const { return exact_; }
+    // Whether the palette was chosen before the page ended, with the help of the sample.
+    bool Streamed() const { return streaming_; }
 
 private:
     struct KeptBand;
-    bool MapExact(const uint8_t *rgb, uint8_t *out, int width);
+    bool Count(const uint8_t *rgb, uint16_t *out, int width);
     void Keep(int rowCount);
-    void ChoosePalette();
+    std::vector<uint16_t> Unpack(const KeptBand &band) const;
+    void Begin(std::vector<Colour> palette);
+    void WriteKept();
     void Remap(const uint8_t *rgb, int rowCount, std::ptrdiff_t stride);
     void MapNearest(const uint8_t *rgb, uint8_t *out);
     void MapDiffused(const uint8_t *rgb, uint8_t *out);
-    void WriteIndices(int rowCount);
-    std::vector<uint8_t> Unpack(const KeptBand &band) const;
 
     int capacity_;
     PageFormat format_;
     ImageWriter &writer_;
     PageSampler sampler_;
-    // Exact colours: an open-addressed table of colour + 1 (0 is empty) to its index.
-    std::vector<uint32_t> exactKeys_;
-    std::vector<uint8_t> exactIndex_;
-    std::vector<Colour> exact_;
+    // The page's colours: an open-addressed table of colour + 1 (0 is empty) to its index in
+    // colours_, and how many pixels have each.
+    std::vector<uint32_t> slotKeys_;
+    std::vector<uint16_t> slotIndex_;
+    std::vector<Colour> colours_;
+    std::vector<uint64_t> counts_;
     std::vector<KeptBand> kept_;
     std::size_t keptBytes_ = 0;
-    std::vector<uint8_t> indices_; // the band being mapped
-    // Mapping to a chosen palette.
+    std::vector<uint16_t> counted_; // the band being counted
+    std::vector<uint8_t> indices_;  // the band being written
+    bool exact_ = false;
+    bool streaming_ = false;
+    // Writing with a chosen palette.
     std::unique_ptr<NearestColour> nearest_;
     std::vector<int> errorThis_, errorNext_; // three channels per slot, one slot of margin
 };
