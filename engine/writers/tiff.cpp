@@ -3,7 +3,7 @@
 // PackBits, LZW, JPEG, CCITT Group 3 and Group 4, and Class F fax files. Several pages go into
 // one file as a chain of directories.
 #include "engine/writers/image_writer.h"
-#include "engine/writers/tiff_lzw.h"
+#include "engine/writers/lzw.h"
 
 #include <tiffio.h>
 

@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
-// The TIFF writer's own LZW strips, read back through libtiff's decoder, which is not ours.
-#include "engine/writers/tiff_lzw.h"
+// The TIFF and GIF writers' own LZW, read back through libtiff's and giflib's decoders, which
+// are not ours.
+#include "engine/writers/lzw.h"
 #include "writer_test_support.h"
 
+#include <gif_lib.h>
 #include <gtest/gtest.h>
 #include <tiffio.h>
 
@@ -160,5 +162,83 @@ TEST(TiffLzwEncode, StripsOfAnyLengthDecode)
         EXPECT_EQ(decoded, strip) << strip.size() << " bytes";
     }
 }
+
+struct GifPage {
+    const char *name;
+    int bits;
+    int width;
+    int height;
+    int pattern; // 0: one index throughout, 1: noise, 2: runs of a few indices
+};
+std::ostream &operator<<(std::ostream &out, const GifPage &c)
+{
+    return out << c.name;
+}
+
+class GifLzwTest : public ::testing::TestWithParam<GifPage> {};
+
+// Noise fills the code table many times over (Clear codes mid-image); one index throughout
+// makes strings long enough to need 12-bit codes; every depth has its own minimum code size.
+TEST_P(GifLzwTest, GiflibDecodesEveryIndex)
+{
+    const GifPage &c = GetParam();
+    PageFormat format;
+    format.width = c.width;
+    format.height = c.height;
+    format.xDpi = format.yDpi = 100;
+    format.bitsPerPixel = c.bits;
+    for (int i = 0; i < (1 << c.bits); ++i) {
+        format.palette.push_back(Colour{static_cast<uint8_t>(i), static_cast<uint8_t>(255 - i), 7});
+    }
+    std::mt19937 random(23);
+    std::vector<uint8_t> indices(static_cast<size_t>(c.width) * c.height);
+    for (size_t i = 0; i < indices.size(); ++i) {
+        const unsigned limit = 1u << c.bits;
+        indices[i] = static_cast<uint8_t>(c.pattern == 0   ? limit - 1
+                                          : c.pattern == 1 ? random() % limit
+                                                           : (i / 37 + i / 1000) % 3 % limit);
+    }
+    TempDir dir;
+    const auto path = dir.Path() / "page.gif";
+    std::FILE *file = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    {
+        auto writer = MakeGifWriter(file, WriterOptions{});
+        writer->BeginPage(format);
+        for (int y0 = 0; y0 < c.height; y0 += 7) {
+            writer->WriteRows(&indices[static_cast<size_t>(y0) * c.width],
+                              std::min(7, c.height - y0), c.width);
+        }
+        writer->EndPage();
+        writer->Finish();
+    }
+    std::fclose(file);
+
+    int error = 0;
+    GifFileType *gif = DGifOpenFileName(path.c_str(), &error);
+    ASSERT_NE(gif, nullptr) << GifErrorString(error);
+    ASSERT_EQ(DGifSlurp(gif), GIF_OK) << GifErrorString(gif->Error);
+    ASSERT_EQ(gif->ImageCount, 1);
+    const SavedImage &image = gif->SavedImages[0];
+    ASSERT_EQ(image.ImageDesc.Width, c.width);
+    ASSERT_EQ(image.ImageDesc.Height, c.height);
+    ASSERT_NE(gif->SColorMap, nullptr);
+    EXPECT_EQ(gif->SColorMap->ColorCount, 1 << c.bits);
+    const std::vector<uint8_t> decoded(image.RasterBits, image.RasterBits + indices.size());
+    DGifCloseFile(gif, &error);
+    size_t wrong = 0;
+    for (size_t i = 0; i < indices.size(); ++i) {
+        wrong += decoded[i] != indices[i];
+    }
+    EXPECT_EQ(wrong, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pages, GifLzwTest,
+    ::testing::Values(GifPage{"Flat8", 8, 2000, 900, 0}, GifPage{"Noise8", 8, 1201, 301, 1},
+                      GifPage{"Runs8", 8, 999, 200, 2}, GifPage{"Noise4", 4, 1001, 300, 1},
+                      GifPage{"Flat1", 1, 3000, 500, 0}, GifPage{"Noise1", 1, 1003, 300, 1},
+                      GifPage{"OnePixel", 8, 1, 1, 1}),
+    [](const ::testing::TestParamInfo<GifPage> &info) { return std::string(info.param.name); });
 
 } // namespace
