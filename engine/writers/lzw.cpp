@@ -5,6 +5,7 @@
 // else in a small open-addressed table.
 #include "engine/writers/lzw.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace rastool {
@@ -176,15 +177,14 @@ void TiffLzwEncode(const uint8_t *data, std::size_t size, std::vector<uint8_t> &
     encoder.Finish();
 }
 
-void TiffHorizontalDifference(uint8_t *rows, std::size_t rowBytes, std::size_t rowCount,
+void TiffHorizontalDifference(const uint8_t *row, uint8_t *out, std::size_t rowBytes,
                               int samplesPerPixel)
 {
-    const auto step = static_cast<std::size_t>(samplesPerPixel);
-    for (std::size_t r = 0; r < rowCount; ++r) {
-        uint8_t *row = rows + r * rowBytes;
-        for (std::size_t i = rowBytes; i-- > step;) {
-            row[i] = static_cast<uint8_t>(row[i] - row[i - step]);
-        }
+    // Out of place, so the loop runs on whole vectors.
+    const auto step = std::min(static_cast<std::size_t>(samplesPerPixel), rowBytes);
+    std::memcpy(out, row, step);
+    for (std::size_t i = step; i < rowBytes; ++i) {
+        out[i] = static_cast<uint8_t>(row[i] - row[i - step]);
     }
 }
 

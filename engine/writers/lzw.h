@@ -49,9 +49,9 @@ private:
 // One TIFF strip compressed whole; replaces out's contents.
 void TiffLzwEncode(const uint8_t *data, std::size_t size, std::vector<uint8_t> &out);
 
-// TIFF's horizontal predictor for 8-bit samples: each sample becomes its difference from the
-// same sample of the pixel to its left, in place, row by row.
-void TiffHorizontalDifference(uint8_t *rows, std::size_t rowBytes, std::size_t rowCount,
+// TIFF's horizontal predictor for 8-bit samples: one row copied to `out` with each sample
+// replaced by its difference from the same sample of the pixel to its left.
+void TiffHorizontalDifference(const uint8_t *row, uint8_t *out, std::size_t rowBytes,
                               int samplesPerPixel);
 
 } // namespace rastool

@@ -234,8 +234,12 @@ public:
         if (lzw_) {
             for (int i = 0; i < rowCount; ++i) {
                 const uint8_t *row = Pack(rows + i * stride);
-                std::memcpy(strip_.data() + static_cast<size_t>(stripFill_) * packed_.size(), row,
-                            packed_.size());
+                uint8_t *to = strip_.data() + static_cast<size_t>(stripFill_) * packed_.size();
+                if (predictorSamples_ != 0) {
+                    TiffHorizontalDifference(row, to, packed_.size(), predictorSamples_);
+                } else {
+                    std::memcpy(to, row, packed_.size());
+                }
                 ++rows_;
                 if (++stripFill_ == stripRows_ || rows_ == format_.height) {
                     WriteLzwStrip();
@@ -283,10 +287,6 @@ private:
     void WriteLzwStrip()
     {
         const size_t bytes = packed_.size() * static_cast<size_t>(stripFill_);
-        if (predictorSamples_ != 0) {
-            TiffHorizontalDifference(strip_.data(), packed_.size(), static_cast<size_t>(stripFill_),
-                                     predictorSamples_);
-        }
         TiffLzwEncode(strip_.data(), bytes, compressed_);
         if (TIFFWriteRawStrip(tif_, strips_, compressed_.data(),
                               static_cast<tmsize_t>(compressed_.size())) < 0) {
