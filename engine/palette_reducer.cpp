@@ -192,54 +192,67 @@ void Inflate(const std::vector<uint8_t> &packed, uint8_t *out, std::size_t size)
 } // namespace
 
 NearestColour::NearestColour(const std::vector<Colour> &palette)
-    : keys_(std::size_t{1} << kCacheBits, UINT32_MAX), values_(std::size_t{1} << kCacheBits, 0)
+    : cells_(std::size_t{1} << (3 * kCellBits)), keys_(std::size_t{1} << kCacheBits, UINT32_MAX),
+      values_(std::size_t{1} << kCacheBits, 0)
 {
     if (palette.empty() || palette.size() > 256) {
         throw std::logic_error("a palette has 1 to 256 colours");
     }
     for (std::size_t i = 0; i < palette.size(); ++i) {
-        byGreen_.push_back(
+        palette_.push_back(
             Entry{palette[i].r, palette[i].g, palette[i].b, static_cast<uint8_t>(i)});
     }
-    std::stable_sort(byGreen_.begin(), byGreen_.end(),
-                     [](const Entry &a, const Entry &b) { return a.g < b.g; });
 }
 
-// Walks out from the entries of the nearest green both ways; a side stops once its green
-// difference alone is no nearer than the best found.
-uint8_t NearestColour::Search(int r, int g, int b) const
+// The entries that can be nearest to some colour of the cell: those whose least distance to the
+// cell is within the smallest greatest distance of any entry to it.
+const std::vector<NearestColour::Entry> &NearestColour::Candidates(int cell)
 {
-    const auto n = static_cast<std::ptrdiff_t>(byGreen_.size());
-    std::ptrdiff_t up = std::lower_bound(byGreen_.begin(), byGreen_.end(), g,
-                                         [](const Entry &e, int v) { return e.g < v; }) -
-                        byGreen_.begin();
-    std::ptrdiff_t down = up - 1;
+    std::vector<Entry> &list = cells_[static_cast<std::size_t>(cell)];
+    if (!list.empty()) {
+        return list;
+    }
+    constexpr int side = 1 << kCellBits;
+    const int low[3] = {(cell >> (2 * kCellBits)) * side, (cell >> kCellBits & (side - 1)) * side,
+                        (cell & (side - 1)) * side};
+    auto axis = [&](int v, int lo, int &least, int &most) {
+        const int hi = lo + side - 1;
+        const int d = v < lo ? lo - v : v > hi ? v - hi : 0;
+        const int far = std::max(v - lo, hi - v);
+        least += d * d;
+        most += far * far;
+    };
+    std::vector<int> least(palette_.size());
+    int bound = INT_MAX;
+    for (std::size_t i = 0; i < palette_.size(); ++i) {
+        const Entry &e = palette_[i];
+        int near = 0, far = 0;
+        axis(e.r, low[0], near, far);
+        axis(e.g, low[1], near, far);
+        axis(e.b, low[2], near, far);
+        least[i] = near;
+        bound = std::min(bound, far);
+    }
+    for (std::size_t i = 0; i < palette_.size(); ++i) {
+        if (least[i] <= bound) {
+            list.push_back(palette_[i]);
+        }
+    }
+    return list;
+}
+
+uint8_t NearestColour::Search(int r, int g, int b)
+{
+    const int cell = (r >> (8 - kCellBits)) << (2 * kCellBits) |
+                     (g >> (8 - kCellBits)) << kCellBits | b >> (8 - kCellBits);
     int best = INT_MAX;
     uint8_t bestIndex = 0;
-    auto consider = [&](const Entry &e) {
+    for (const Entry &e : Candidates(cell)) {
         const int dr = e.r - r, dg = e.g - g, db = e.b - b;
         const int d = dr * dr + dg * dg + db * db;
         if (d < best || (d == best && e.index < bestIndex)) {
             best = d;
             bestIndex = e.index;
-        }
-    };
-    while (up < n || down >= 0) {
-        if (up < n) {
-            const int dg = byGreen_[up].g - g;
-            if (dg * dg > best) {
-                up = n;
-            } else {
-                consider(byGreen_[up++]);
-            }
-        }
-        if (down >= 0) {
-            const int dg = g - byGreen_[down].g;
-            if (dg * dg > best) {
-                down = -1;
-            } else {
-                consider(byGreen_[down--]);
-            }
         }
     }
     return bestIndex;

@@ -20,7 +20,9 @@ struct PageSample {
 using PageSampler = std::function<PageSample()>;
 
 // Nearest palette entry (squared RGB distance) of any colour. Rendered pages repeat few
-// colours many times, so answers are kept in a direct-mapped cache in front of the search.
+// colours many times, so answers are kept in a direct-mapped cache in front of the search; a
+// photograph's millions of colours are searched among the few entries that can be nearest to
+// anything in their cell of a 16 x 16 x 16 grid, found the first time the cell is asked for.
 class NearestColour {
 public:
     explicit NearestColour(const std::vector<Colour> &palette);
@@ -37,14 +39,17 @@ public:
 
 private:
     static constexpr int kCacheBits = 16;
+    static constexpr int kCellBits = 4; // the grid's cells are 16 levels on each side
     struct Entry {
         int r, g, b;
         uint8_t index;
     };
-    uint8_t Search(int r, int g, int b) const;
+    uint8_t Search(int r, int g, int b);
+    const std::vector<Entry> &Candidates(int cell);
 
-    std::vector<Entry> byGreen_; // the palette sorted by green, so the search can stop early
-    std::vector<uint32_t> keys_; // 24-bit colours; an impossible value marks an empty slot
+    std::vector<Entry> palette_;
+    std::vector<std::vector<Entry>> cells_; // empty until asked for
+    std::vector<uint32_t> keys_;            // 24-bit colours; an impossible value marks empty
     std::vector<uint8_t> values_;
 };
 
