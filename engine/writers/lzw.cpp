@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 // libtiff's and giflib's LZW encoders spend most of their time probing their hash tables. Here
-// the strings that extend a code by the page's commonest byte (zero in predicted TIFF rows, the
-// background's index in a palette page: the first byte fed) sit in a direct table, everything
-// else in a small open-addressed table.
+// the strings that extend a code by the page's commonest byte (zero in TIFF strips, where the
+// predictor turns flat areas into zeros; in GIF the first byte fed, the background's index) sit
+// in a direct table, and runs of that byte are followed string by string rather than byte by
+// byte; everything else goes through a small open-addressed table.
 #include "engine/writers/lzw.h"
 
 #include <algorithm>
@@ -21,6 +22,10 @@ constexpr uint32_t kHashSize = 1u << kHashBits;
 struct LzwEncoder::Table {
     int runByte = -1;
     uint16_t runChild[4096];
+    // The strings of one to longestRun run bytes are all in the table (each is added only once
+    // the one shorter is), so a run can be followed to its longest known string in one step.
+    uint16_t runCode[4096];
+    int longestRun = 1;
     uint32_t keys[kHashSize]; // (prefix << 8 | byte) + 1; 0 is empty
     uint16_t codes[kHashSize];
 };
@@ -46,6 +51,8 @@ void LzwEncoder::Reset()
 {
     std::memset(table_->runChild, 0, sizeof table_->runChild);
     std::memset(table_->keys, 0, sizeof table_->keys);
+    table_->runCode[1] = static_cast<uint16_t>(std::max(table_->runByte, 0));
+    table_->longestRun = 1;
     next_ = end_ + 1;
     bits_ = minBits_;
 }
@@ -63,10 +70,13 @@ void LzwEncoder::Add(const uint8_t *data, std::size_t size)
     std::size_t i = 0;
     if (prefix_ < 0) {
         prefix_ = data[0];
-        t.runByte = data[0];
+        t.runByte = style_ == Style::Tiff ? 0 : data[0];
+        t.runCode[1] = static_cast<uint16_t>(t.runByte);
+        runLength_ = data[0] == t.runByte ? 1 : 0;
         i = 1;
     }
     auto prefix = static_cast<unsigned>(prefix_);
+    int run = runLength_;
     const auto runByte = static_cast<uint8_t>(t.runByte);
     for (; i < size; ++i) {
         const uint8_t byte = data[i];
@@ -74,6 +84,18 @@ void LzwEncoder::Add(const uint8_t *data, std::size_t size)
         uint32_t slot = 0;
         const uint32_t key = (prefix << 8 | byte) + 1;
         if (byte == runByte) {
+            if (run > 0 && run < t.longestRun) {
+                const std::size_t most =
+                    std::min(static_cast<std::size_t>(t.longestRun - run), size - i);
+                std::size_t ahead = 1;
+                while (ahead < most && data[i + ahead] == runByte) {
+                    ++ahead;
+                }
+                run += static_cast<int>(ahead);
+                prefix = t.runCode[run];
+                i += ahead - 1;
+                continue;
+            }
             found = t.runChild[prefix];
         } else {
             slot = (key * 0x9E3779B1u) >> (32 - kHashBits);
@@ -84,6 +106,7 @@ void LzwEncoder::Add(const uint8_t *data, std::size_t size)
         }
         if (found != 0) {
             prefix = found;
+            run = 0;
             continue;
         }
         Put(prefix);
@@ -94,6 +117,10 @@ void LzwEncoder::Add(const uint8_t *data, std::size_t size)
         } else {
             if (byte == runByte) {
                 t.runChild[prefix] = static_cast<uint16_t>(next_);
+                if (run > 0) {
+                    t.runCode[run + 1] = static_cast<uint16_t>(next_);
+                    t.longestRun = run + 1;
+                }
             } else {
                 t.keys[slot] = key;
                 t.codes[slot] = static_cast<uint16_t>(next_);
@@ -105,8 +132,10 @@ void LzwEncoder::Add(const uint8_t *data, std::size_t size)
             }
         }
         prefix = byte;
+        run = byte == runByte ? 1 : 0;
     }
     prefix_ = static_cast<int>(prefix);
+    runLength_ = run;
     out_.resize(static_cast<std::size_t>(at_ - out_.data()));
 }
 

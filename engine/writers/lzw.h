@@ -42,7 +42,8 @@ private:
     int pending_ = 0;
     unsigned next_ = 0;
     int bits_ = 0;
-    int prefix_ = -1; // the string matched so far, -1 before the first byte
+    int prefix_ = -1;   // the string matched so far, -1 before the first byte
+    int runLength_ = 0; // its length if it is a run of the commonest byte, else 0
     std::unique_ptr<Table> table_;
 };
 
