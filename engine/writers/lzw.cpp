@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 // libtiff's and giflib's LZW encoders spend most of their time probing their hash tables. Here
-// the strings that extend a code by the page's commonest byte (zero in TIFF strips, where the
-// predictor turns flat areas into zeros; in GIF the first byte fed, the background's index) sit
+// the strings that extend a code by the page's commonest byte (zero in predicted TIFF strips,
+// where flat areas become zeros; otherwise the first byte fed, the background) sit
 // in a direct table, and runs of that byte are followed string by string rather than byte by
 // byte; everything else goes through a small open-addressed table.
 #include "engine/writers/lzw.h"
@@ -30,9 +30,10 @@ struct LzwEncoder::Table {
     uint16_t codes[kHashSize];
 };
 
-LzwEncoder::LzwEncoder(Style style, int minCodeSize, std::vector<uint8_t> &out)
+LzwEncoder::LzwEncoder(Style style, int minCodeSize, std::vector<uint8_t> &out, int runByte)
     : style_(style), out_(out), table_(std::make_unique<Table>())
 {
+    table_->runByte = runByte;
     const int size = style == Style::Tiff ? 8 : minCodeSize;
     minBits_ = size + 1;
     clear_ = 1u << size;
@@ -70,7 +71,9 @@ void LzwEncoder::Add(const uint8_t *data, std::size_t size)
     std::size_t i = 0;
     if (prefix_ < 0) {
         prefix_ = data[0];
-        t.runByte = style_ == Style::Tiff ? 0 : data[0];
+        if (t.runByte < 0) {
+            t.runByte = data[0];
+        }
         t.runCode[1] = static_cast<uint16_t>(t.runByte);
         runLength_ = data[0] == t.runByte ? 1 : 0;
         i = 1;
@@ -198,10 +201,10 @@ void LzwEncoder::Put(unsigned code)
     }
 }
 
-void TiffLzwEncode(const uint8_t *data, std::size_t size, std::vector<uint8_t> &out)
+void TiffLzwEncode(const uint8_t *data, std::size_t size, bool predicted, std::vector<uint8_t> &out)
 {
     out.clear();
-    LzwEncoder encoder(LzwEncoder::Style::Tiff, 8, out);
+    LzwEncoder encoder(LzwEncoder::Style::Tiff, 8, out, predicted ? 0 : -1);
     encoder.Add(data, size);
     encoder.Finish();
 }

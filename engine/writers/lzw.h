@@ -18,7 +18,8 @@ class LzwEncoder {
 public:
     enum class Style { Tiff, Gif };
     // minCodeSize: GIF's minimum code size (2 to 8); TIFF's is always 8.
-    LzwEncoder(Style style, int minCodeSize, std::vector<uint8_t> &out);
+    // runByte: the byte whose runs are followed fast, or -1 for the first byte fed.
+    LzwEncoder(Style style, int minCodeSize, std::vector<uint8_t> &out, int runByte = -1);
     ~LzwEncoder();
     LzwEncoder(const LzwEncoder &) = delete;
     LzwEncoder &operator=(const LzwEncoder &) = delete;
@@ -47,8 +48,10 @@ private:
     std::unique_ptr<Table> table_;
 };
 
-// One TIFF strip compressed whole; replaces out's contents.
-void TiffLzwEncode(const uint8_t *data, std::size_t size, std::vector<uint8_t> &out);
+// One TIFF strip compressed whole; replaces out's contents. Predicted strips (flat areas are
+// zeros) say so; in others the strip's first byte, its background, is taken to be commonest.
+void TiffLzwEncode(const uint8_t *data, std::size_t size, bool predicted,
+                   std::vector<uint8_t> &out);
 
 // TIFF's horizontal predictor for 8-bit samples: one row copied to `out` with each sample
 // replaced by its difference from the same sample of the pixel to its left.

@@ -287,7 +287,7 @@ private:
     void WriteLzwStrip()
     {
         const size_t bytes = packed_.size() * static_cast<size_t>(stripFill_);
-        TiffLzwEncode(strip_.data(), bytes, compressed_);
+        TiffLzwEncode(strip_.data(), bytes, predictorSamples_ != 0, compressed_);
         if (TIFFWriteRawStrip(tif_, strips_, compressed_.data(),
                               static_cast<tmsize_t>(compressed_.size())) < 0) {
             Fail("cannot write page " + std::to_string(pages_ + 1));

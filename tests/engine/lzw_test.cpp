@@ -112,13 +112,27 @@ INSTANTIATE_TEST_SUITE_P(Pages, TiffLzwTest,
                              return std::string(info.param.name);
                          });
 
+// Every strip once as predicted (zero runs followed fast) and once not (runs of its first
+// byte followed fast).
+std::vector<std::pair<std::vector<uint8_t>, bool>>
+StripsEitherWay(const std::vector<std::vector<uint8_t>> &strips)
+{
+    std::vector<std::pair<std::vector<uint8_t>, bool>> both;
+    for (const auto &strip : strips) {
+        both.emplace_back(strip, true);
+        both.emplace_back(strip, false);
+    }
+    return both;
+}
+
 // Edge cases of the encoder alone, decoded by libtiff's codec through a one-strip file: empty
 // and one-byte strips, a run long enough that its strings reach the longest code, and the
 // point where the table is full and starts over.
 TEST(TiffLzwEncode, StripsOfAnyLengthDecode)
 {
     std::mt19937 random(3);
-    std::vector<std::vector<uint8_t>> strips = {{7}, std::vector<uint8_t>(200000, 0)};
+    std::vector<std::vector<uint8_t>> strips = {
+        {7}, std::vector<uint8_t>(200000, 0), std::vector<uint8_t>(70000, 200)};
     std::vector<uint8_t> noise(50000);
     for (uint8_t &v : noise) {
         v = static_cast<uint8_t>(random());
@@ -135,9 +149,9 @@ TEST(TiffLzwEncode, StripsOfAnyLengthDecode)
         pairs.resize(length);
         strips.push_back(pairs);
     }
-    for (const auto &strip : strips) {
+    for (const auto &[strip, predicted] : StripsEitherWay(strips)) {
         std::vector<uint8_t> packed;
-        TiffLzwEncode(strip.data(), strip.size(), packed);
+        TiffLzwEncode(strip.data(), strip.size(), predicted, packed);
         TempDir dir;
         const auto path = dir.Path() / "strip.tif";
         TIFF *out = TIFFOpen(path.c_str(), "w");
