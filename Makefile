@@ -53,3 +53,4 @@ fuzz: deps
 bench: configure
 	cmake --build $(BUILD) --target rastool -j $(JOBS)
 	python3 bench/rasteriser_bench.py --rastool $(BUILD)/bin/rastool
+	python3 bench/encoder_bench.py --rastool $(BUILD)/bin/rastool

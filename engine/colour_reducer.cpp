@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 #include "engine/colour_reducer.h"
 
-#include <libimagequant.h>
-
 #include <cstring>
 #include <memory>
 #include <stdexcept>
@@ -27,46 +25,11 @@ bool AllSolid(const uint8_t *grey, size_t width)
     }
     return true;
 }
-// Palette pages are remapped and handed to the writer in slices of this many rows.
-constexpr int kSliceRows = 256;
-
-struct LiqDeleter {
-    void operator()(liq_attr *p) const { liq_attr_destroy(p); }
-    void operator()(liq_image *p) const { liq_image_destroy(p); }
-    void operator()(liq_result *p) const { liq_result_destroy(p); }
-};
-template <typename T> using LiqPtr = std::unique_ptr<T, LiqDeleter>;
-
-struct RgbPage {
-    const uint8_t *pixels;
-    int width;
-};
-
-// Feeds the quantiser from the kept RGB page without a second, RGBA copy of it.
-void RgbaRow(liq_color rowOut[], int row, int width, void *user)
-{
-    const auto *page = static_cast<const RgbPage *>(user);
-    const uint8_t *src = page->pixels + static_cast<size_t>(row) * page->width * 3;
-    for (int x = 0; x < width; ++x) {
-        rowOut[x] = liq_color{src[0], src[1], src[2], 255};
-        src += 3;
-    }
-}
-
-void Check(liq_error error, const char *what)
-{
-    if (error == LIQ_OUT_OF_MEMORY) {
-        throw std::bad_alloc();
-    }
-    if (error != LIQ_OK) {
-        throw std::runtime_error(std::string("colour quantisation failed: ") + what);
-    }
-}
 
 } // namespace
 
 PageReducer::PageReducer(Depth depth, bool faxThreshold, const PageFormat &format,
-                         ImageWriter &writer)
+                         ImageWriter &writer, PageSampler sampler)
     : depth_(depth), faxThreshold_(faxThreshold), format_(format), writer_(writer)
 {
     format_.bitsPerPixel = BitsOf(depth);
@@ -87,8 +50,9 @@ PageReducer::PageReducer(Depth depth, bool faxThreshold, const PageFormat &forma
         break;
     case Depth::Pal4:
     case Depth::Pal8:
-        page_.reserve(width * static_cast<size_t>(format_.height) * 3);
-        return; // the palette is known only at the end of the page
+        palette_ = std::make_unique<PaletteReducer>(format_.bitsPerPixel, format_, writer_,
+                                                    std::move(sampler));
+        return; // the palette reducer begins the page once it knows the palette
     case Depth::Rgb24:
         break;
     }
@@ -115,10 +79,7 @@ void PageReducer::Take(const uint8_t *pixels, int rowCount, std::ptrdiff_t strid
         return;
     case Depth::Pal4:
     case Depth::Pal8:
-        for (int row = 0; row < rowCount; ++row) {
-            const uint8_t *src = pixels + row * stride;
-            page_.insert(page_.end(), src, src + width * 3);
-        }
+        palette_->Take(pixels, rowCount, stride);
         return;
     case Depth::Bw1:
         break;
@@ -179,51 +140,13 @@ void PageReducer::Diffuse(const uint8_t *grey, uint8_t *out)
     errorThis_.swap(errorNext_);
 }
 
-void PageReducer::Quantise()
-{
-    LiqPtr<liq_attr> attr(liq_attr_create());
-    if (!attr) {
-        throw std::bad_alloc();
-    }
-    Check(liq_set_max_colors(attr.get(), 1 << format_.bitsPerPixel), "palette size");
-    RgbPage source{page_.data(), format_.width};
-    LiqPtr<liq_image> image(
-        liq_image_create_custom(attr.get(), RgbaRow, &source, format_.width, format_.height, 0));
-    if (!image) {
-        throw std::runtime_error("colour quantisation failed: page size");
-    }
-    liq_result *raw = nullptr;
-    Check(liq_image_quantize(image.get(), attr.get(), &raw), "palette");
-    LiqPtr<liq_result> result(raw);
-    Check(liq_set_dithering_level(result.get(), 1.0f), "dithering");
-
-    const size_t width = static_cast<size_t>(format_.width);
-    std::vector<uint8_t> indices(width * static_cast<size_t>(format_.height));
-    Check(liq_write_remapped_image(result.get(), image.get(), indices.data(), indices.size()),
-          "remapping");
-    const liq_palette *palette = liq_get_palette(result.get());
-    for (unsigned i = 0; i < palette->count; ++i) {
-        const liq_color &c = palette->entries[i];
-        format_.palette.push_back(Colour{c.r, c.g, c.b});
-    }
-    page_.clear();
-    page_.shrink_to_fit();
-
-    writer_.BeginPage(format_);
-    for (int y0 = 0; y0 < format_.height; y0 += kSliceRows) {
-        const int rows = std::min(kSliceRows, format_.height - y0);
-        writer_.WriteRows(indices.data() + static_cast<size_t>(y0) * width, rows,
-                          static_cast<std::ptrdiff_t>(width));
-    }
-}
-
 void PageReducer::Finish()
 {
     if (rowsTaken_ != format_.height) {
         throw std::logic_error("the page ended early");
     }
-    if (depth_ == Depth::Pal4 || depth_ == Depth::Pal8) {
-        Quantise();
+    if (palette_) {
+        palette_->Finish();
     }
     writer_.EndPage();
 }

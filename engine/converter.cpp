@@ -141,6 +141,31 @@ std::vector<uint8_t> RenderBand(render::Document &doc, const PagePlan &plan, int
     return band;
 }
 
+// Pixels of the small rendering a page's palette is chosen from, when the page has more
+// colours than the palette holds: enough that libimagequant sees every colour that covers a
+// noticeable area, few enough that choosing takes a few milliseconds.
+constexpr double kSamplePixels = 1 << 18;
+
+// The whole page, rendered small; margins of fax pages play no part in a palette.
+PageSample SamplePage(render::Document &doc, const PagePlan &plan)
+{
+    const double pixels = static_cast<double>(plan.renderWidth) * plan.height;
+    const double scale = std::min(1.0, std::sqrt(kSamplePixels / pixels));
+    const double x = plan.renderX * scale, y = plan.renderY * scale;
+    PageSample sample;
+    try {
+        const auto size = doc.PagePixelSize(plan.index, x, y);
+        sample.width = std::max(size.width, 1);
+        sample.height = std::max(size.height, 1);
+        sample.rgb.assign(static_cast<size_t>(sample.width) * sample.height * 3, 255);
+        doc.RenderBand(plan.index, x, y, 0, std::min(size.height, sample.height),
+                       render::PixelFormat::Rgb, sample.rgb.data(), sample.width * 3);
+    } catch (const render::RenderError &e) {
+        FailFromRender(e);
+    }
+    return sample;
+}
+
 struct Job {
     const Options &options;
     const TypeCapability &type;
@@ -234,7 +259,8 @@ void WriteFilePerPage(const Job &job, std::vector<std::unique_ptr<render::Docume
             try {
                 OutputFile file(path);
                 auto writer = job.type.factory(file.Stream(), job.writerOptions);
-                PageReducer reducer(job.depth, job.faxThreshold, plan.format, *writer);
+                PageReducer reducer(job.depth, job.faxThreshold, plan.format, *writer,
+                                    [&doc, &plan] { return SamplePage(doc, plan); });
                 const int bandRows = BandRows(plan);
                 for (int y0 = 0; y0 < plan.height; y0 += bandRows) {
                     const int rows = std::min(bandRows, plan.height - y0);
@@ -294,12 +320,17 @@ void WriteOneFile(const Job &job, std::vector<std::unique_ptr<render::Document>>
     FirstError error;
 
     // Called by whichever worker holds the drain, without the lock.
-    auto deliver = [&](size_t i, const std::vector<uint8_t> &pixels) {
+    // The worker delivering: a page's sample, if needed at all, is rendered by the worker that
+    // delivers the band needing it, with that worker's own document.
+    render::Document *deliverer = nullptr;
+    auto deliver = [&](size_t i, const std::vector<uint8_t> &pixels, render::Document &doc) {
         const Band &band = bands[i];
         const PagePlan &plan = job.pages[band.page];
+        deliverer = &doc;
         if (band.y0 == 0) {
-            reducer =
-                std::make_unique<PageReducer>(job.depth, job.faxThreshold, plan.format, *writer);
+            reducer = std::make_unique<PageReducer>(
+                job.depth, job.faxThreshold, plan.format, *writer,
+                [&deliverer, &plan] { return SamplePage(*deliverer, plan); });
         }
         reducer->Take(pixels.data(), band.rows,
                       static_cast<std::ptrdiff_t>(pixels.size() / band.rows));
@@ -344,7 +375,7 @@ void WriteOneFile(const Job &job, std::vector<std::unique_ptr<render::Document>>
                 ready.erase(it);
                 lock.unlock();
                 try {
-                    deliver(written, pixels);
+                    deliver(written, pixels, doc);
                 } catch (...) {
                     error.Set(NamingTheFile(path));
                 }

@@ -9,7 +9,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libmupdf-dev libfreetype-dev libharfbuzz-dev libjbig2dec0-dev libopenjp2-7-dev
   libjpeg62-turbo-dev libgumbo-dev libmujs-dev zlib1g-dev
-  libtiff-dev libpng-dev libgif-dev libimagequant-dev
+  libtiff-dev libpng-dev libgif-dev libimagequant-dev libdeflate-dev
   libtiff-tools imagemagick libwmf-bin inkscape netpbm pngcheck
   xvfb xauth fonts-dejavu-core openbox xdotool x11-utils
   poppler-utils ghostscript mupdf-tools hyperfine time qpdf tesseract-ocr tesseract-ocr-eng

@@ -1,107 +1,106 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
-// GIF through giflib: palettes of 2, 16 or 256 colours. GIF has no field for the resolution.
+// GIF: palettes of 2, 16 or 256 colours, one image with a global colour table. The blocks are
+// written here and the pixels compressed by our LZW encoder as the rows arrive (giflib's
+// encoder spent a third of a palette page's time probing its hash table). GIF has no field for
+// the resolution.
+#include "engine/writers/lzw.h"
 #include "engine/writers/single_page_writer.h"
 
-#include <gif_lib.h>
-
-#include <cerrno>
-#include <cstring>
+#include <algorithm>
+#include <memory>
 
 namespace rastool {
 
 namespace {
 
 constexpr int kMaxSide = 0xFFFF;
-
-int WriteBytes(GifFileType *gif, const GifByteType *data, int count)
-{
-    auto *out = static_cast<std::FILE *>(gif->UserData);
-    return static_cast<int>(std::fwrite(data, 1, static_cast<size_t>(count), out));
-}
+// Image data goes out in sub-blocks of at most 255 bytes, each behind its length.
+constexpr std::size_t kSubBlock = 255;
 
 class GifWriter : public SinglePageWriter {
 public:
-    explicit GifWriter(std::FILE *out) : SinglePageWriter(out, "GIF", {1, 4, 8}), out_(out) {}
-    ~GifWriter() override
-    {
-        if (gif_ != nullptr) {
-            int ignored = 0;
-            EGifCloseFile(gif_, &ignored);
-        }
-    }
+    explicit GifWriter(std::FILE *out) : SinglePageWriter(out, "GIF", {1, 4, 8}) {}
 
 private:
     void StartImage(const PageFormat &format) override
     {
-        // Sides are stored in 16 bits; giflib would silently keep only the low bits.
+        // Sides are stored in 16 bits.
         if (format.width > kMaxSide || format.height > kMaxSide) {
             Refuse("the page is larger than the format's 65535-pixel limit");
         }
-        int error = 0;
-        gif_ = EGifOpen(out_, WriteBytes, &error);
-        if (gif_ == nullptr) {
-            Failed(error);
+        const int bits = format.bitsPerPixel;
+        ByteBuffer head;
+        head.Append(reinterpret_cast<const uint8_t *>("GIF87a"), 6);
+        head.U16Le(static_cast<uint32_t>(format.width));
+        head.U16Le(static_cast<uint32_t>(format.height));
+        // A global colour table of 2^bits entries, colour resolution of as many bits.
+        head.U8(static_cast<uint8_t>(0x80 | (bits - 1) << 4 | (bits - 1)));
+        head.U8(0); // background: entry 0
+        head.U8(0); // no aspect ratio
+        for (const Colour &c : FullPalette(format)) {
+            head.U8(c.r);
+            head.U8(c.g);
+            head.U8(c.b);
         }
-        const std::vector<Colour> palette = FullPalette(format);
-        std::vector<GifColorType> colours;
-        for (const Colour &c : palette) {
-            colours.push_back(GifColorType{c.r, c.g, c.b});
-        }
-        ColorMapObject *map = GifMakeMapObject(static_cast<int>(colours.size()), colours.data());
-        if (map == nullptr) {
-            throw std::bad_alloc();
-        }
-        errno = 0;
-        const bool ok =
-            EGifPutScreenDesc(gif_, format.width, format.height, format.bitsPerPixel, 0, map) !=
-                GIF_ERROR &&
-            EGifPutImageDesc(gif_, 0, 0, format.width, format.height, false, nullptr) != GIF_ERROR;
-        GifFreeMapObject(map);
-        if (!ok) {
-            Failed(gif_->Error);
-        }
-    }
-    void PutRows(const uint8_t *rows, int, int rowCount, std::ptrdiff_t stride) override
-    {
-        // The codec masks each index to the depth in place: it gets a checked copy of the row,
-        // so an index too large is refused instead of becoming another colour.
-        const auto width = static_cast<std::size_t>(Format().width);
-        const unsigned limit = 1u << Format().bitsPerPixel;
-        row_.resize(width);
-        errno = 0;
-        for (int i = 0; i < rowCount; ++i) {
-            const uint8_t *src = rows + i * stride;
-            for (std::size_t x = 0; x < width; ++x) {
-                if (src[x] >= limit) {
-                    Refuse("a palette index does not fit the colour depth");
-                }
-                row_[x] = src[x];
-            }
-            if (EGifPutLine(gif_, row_.data(), Format().width) == GIF_ERROR) {
-                Failed(gif_->Error);
-            }
-        }
-    }
-    void FinishImage() override
-    {
-        int error = 0;
-        errno = 0;
-        GifFileType *gif = gif_;
-        gif_ = nullptr;
-        if (EGifCloseFile(gif, &error) == GIF_ERROR) {
-            Failed(error);
-        }
-    }
-    [[noreturn]] void Failed(int gifError)
-    {
-        const int error = errno;
-        const char *reason = error != 0 ? std::strerror(error) : GifErrorString(gifError);
-        Refuse(std::string("cannot write: ") + (reason != nullptr ? reason : "GIF error"));
+        head.U8(0x2C); // image descriptor: the whole screen, no local table, not interlaced
+        head.U16Le(0);
+        head.U16Le(0);
+        head.U16Le(static_cast<uint32_t>(format.width));
+        head.U16Le(static_cast<uint32_t>(format.height));
+        head.U8(0);
+        // LZW codes start one bit wider than the minimum code size, which is at least 2.
+        const int codeSize = bits < 2 ? 2 : bits;
+        head.U8(static_cast<uint8_t>(codeSize));
+        Sink().Write(head);
+        compressed_.clear();
+        encoder_ = std::make_unique<LzwEncoder>(LzwEncoder::Style::Gif, codeSize, compressed_);
     }
 
-    std::FILE *out_;
-    GifFileType *gif_ = nullptr;
-    std::vector<GifPixelType> row_;
+    void PutRows(const uint8_t *rows, int, int rowCount, std::ptrdiff_t stride) override
+    {
+        const auto width = static_cast<std::size_t>(Format().width);
+        const unsigned limit = 1u << Format().bitsPerPixel;
+        for (int i = 0; i < rowCount; ++i) {
+            const uint8_t *row = rows + i * stride;
+            uint8_t largest = 0;
+            for (std::size_t x = 0; x < width; ++x) {
+                largest = std::max(largest, row[x]);
+            }
+            if (largest >= limit) {
+                Refuse("a palette index does not fit the colour depth");
+            }
+            encoder_->Add(row, width);
+        }
+        WriteBlocks(false);
+    }
+
+    void FinishImage() override
+    {
+        encoder_->Finish();
+        WriteBlocks(true);
+        static const uint8_t kEnd[] = {0, 0x3B}; // no more sub-blocks; trailer
+        Sink().Write(kEnd, sizeof kEnd);
+        encoder_.reset();
+    }
+
+    // Writes the complete sub-blocks compressed so far; at the end, the short last one too.
+    void WriteBlocks(bool all)
+    {
+        std::size_t at = 0;
+        ByteBuffer blocks;
+        while (compressed_.size() - at >= kSubBlock || (all && at < compressed_.size())) {
+            const std::size_t n = std::min(kSubBlock, compressed_.size() - at);
+            blocks.U8(static_cast<uint8_t>(n));
+            blocks.Append(compressed_.data() + at, n);
+            at += n;
+        }
+        Sink().Write(blocks);
+        compressed_.erase(compressed_.begin(),
+                          compressed_.begin() + static_cast<std::ptrdiff_t>(at));
+    }
+
+    std::vector<uint8_t> compressed_;
+    std::unique_ptr<LzwEncoder> encoder_;
 };
 
 } // namespace

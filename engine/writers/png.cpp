@@ -1,16 +1,20 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 // PNG: 1, 4 and 8-bit palettes, 8-bit grey, 24-bit colour; pHYs holds the dpi. The chunks are
-// written here and the pixels deflated with zlib in bands, several bands at once on large
-// pages: each band ends on a byte boundary (sync flush), so the bands' deflate streams
-// concatenate into one zlib stream whose checksum is combined from the bands' checksums.
+// written here. A page of ordinary size is deflated whole with libdeflate, which at the same
+// size is about twice as fast as zlib. A large page is deflated with zlib in bands, several
+// bands at once, so memory stays bounded: each band ends on a byte boundary (sync flush), so
+// the bands' deflate streams concatenate into one zlib stream whose checksum is combined from
+// the bands' checksums.
 #include "engine/writers/single_page_writer.h"
 
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include <algorithm>
 #include <cmath>
 #include <deque>
 #include <future>
+#include <memory>
 #include <thread>
 
 namespace rastool {
@@ -23,13 +27,24 @@ namespace {
 constexpr std::size_t kBandBytes = 1 << 20;
 // The deflate window: the dictionary a band inherits from the one before it.
 constexpr std::size_t kWindow = 32768;
+// Pages up to this many bytes of filtered rows are deflated whole (A4 at 300 dpi in true colour
+// is 26 MB); larger ones in bands.
+constexpr std::size_t kWholePageBytes = 48u << 20;
+// libdeflate's levels, measured on rendered pages (150 dpi text and figures): for true colour,
+// level 2 is as small as zlib's level 4 at twice its speed, and higher levels save 1-3 % for
+// up to three times the time. Palette, grey and bilevel rows are a third of the bytes or less
+// and level 6 makes them 5 % smaller than level 2 at a small cost.
+constexpr int kTrueColourLevel = 2;
+constexpr int kIndexLevel = 6;
 
 // One band of rows, each behind its filter byte, deflated on its own.
 struct Band {
     std::vector<uint8_t> bytes;
+    int bits = 24;
     // The last bytes before the band: what the decoder has just produced, so the compressor
     // may refer back to them.
     std::vector<uint8_t> dictionary;
+    bool first = false;
     bool last = false;
 };
 
@@ -40,8 +55,35 @@ struct Deflated {
     bool ok = false;
 };
 
+struct CompressorDeleter {
+    void operator()(libdeflate_compressor *c) const { libdeflate_free_compressor(c); }
+};
+
+// A whole page: one raw deflate stream, ending the zlib stream.
+Deflated DeflateWhole(const Band &band)
+{
+    Deflated result;
+    std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor(
+        libdeflate_alloc_compressor(band.bits == 24 ? kTrueColourLevel : kIndexLevel));
+    if (!compressor) {
+        throw std::bad_alloc();
+    }
+    result.bytes.resize(libdeflate_deflate_compress_bound(compressor.get(), band.bytes.size()));
+    const std::size_t size =
+        libdeflate_deflate_compress(compressor.get(), band.bytes.data(), band.bytes.size(),
+                                    result.bytes.data(), result.bytes.size());
+    result.bytes.resize(size);
+    result.ok = size > 0;
+    result.adler = libdeflate_adler32(1, band.bytes.data(), band.bytes.size());
+    result.length = static_cast<uLong>(band.bytes.size());
+    return result;
+}
+
 Deflated DeflateBand(const Band &band)
 {
+    if (band.last && band.first) {
+        return DeflateWhole(band);
+    }
     Deflated result;
     z_stream z{};
     // Measured on rendered pages (150 dpi text and figures, a 1200 dpi figure page, 101 dpi
@@ -110,8 +152,11 @@ private:
             bitDepth = format.bitsPerPixel;
         }
         bits_ = format.bitsPerPixel;
+        whole_ = (rowBytes_ + 1) * static_cast<std::size_t>(format.height) <= kWholePageBytes;
+        submitted_ = false;
         own_.clear();
-        own_.reserve(kBandBytes + rowBytes_ + 1);
+        own_.reserve(whole_ ? (rowBytes_ + 1) * static_cast<std::size_t>(format.height)
+                            : kBandBytes + rowBytes_ + 1);
         dictionary_.clear();
 
         ByteBuffer ihdr;
@@ -153,7 +198,7 @@ private:
                 Refuse("a pixel's palette index does not fit in " + std::to_string(bits_) +
                        " bits");
             }
-            if (own_.size() >= kBandBytes) {
+            if (!whole_ && own_.size() >= kBandBytes) {
                 Submit(false);
             }
         }
@@ -176,7 +221,10 @@ private:
     void Submit(bool last)
     {
         Band band;
+        band.bits = bits_;
+        band.first = !submitted_;
         band.last = last;
+        submitted_ = true;
         band.bytes.swap(own_);
         own_.reserve(kBandBytes + rowBytes_ + 1);
         band.dictionary = dictionary_;
@@ -220,7 +268,8 @@ private:
 
     void WriteIdat(const uint8_t *data, std::size_t size)
     {
-        // Chunks of at most a band's output keep each length far below the 2^31 limit.
+        // Chunks of at most a band's or a whole page's output keep each length far below the
+        // 2^31 limit.
         if (size > 0) {
             Chunk("IDAT", data, size);
         }
@@ -247,6 +296,8 @@ private:
     }
 
     int bits_ = 24;
+    bool whole_ = false;     // the page is deflated in one piece
+    bool submitted_ = false; // a band of the page has gone to the compressor
     std::size_t rowBytes_ = 0;
     std::vector<uint8_t> own_;        // the band being collected, rows behind filter bytes
     std::vector<uint8_t> dictionary_; // the last window of the bands handed out

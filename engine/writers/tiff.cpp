@@ -3,9 +3,11 @@
 // PackBits, LZW, JPEG, CCITT Group 3 and Group 4, and Class F fax files. Several pages go into
 // one file as a chain of directories.
 #include "engine/writers/image_writer.h"
+#include "engine/writers/lzw.h"
 
 #include <tiffio.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstring>
@@ -209,12 +211,41 @@ public:
             Fail("cannot describe page " + std::to_string(pages_ + 1));
         }
         packed_.assign(static_cast<size_t>(TIFFScanlineSize64(tif_)), 0);
+        // LZW strips are compressed here and handed to libtiff whole.
+        lzw_ = options_.compression == TiffCompression::Lzw;
+        if (lzw_) {
+            uint32_t rows = 0;
+            if (!TIFFGetField(tif_, TIFFTAG_ROWSPERSTRIP, &rows) || rows == 0) {
+                Fail("cannot describe page " + std::to_string(pages_ + 1));
+            }
+            stripRows_ = static_cast<int>(std::min<uint32_t>(rows, format.height));
+            predictorSamples_ = rgb ? 3 : format.greyscale ? 1 : 0;
+            strip_.resize(packed_.size() * static_cast<size_t>(stripRows_));
+            stripFill_ = 0;
+            strips_ = 0;
+        }
     }
 
     void WriteRows(const uint8_t *rows, int rowCount, std::ptrdiff_t stride) override
     {
         if (!inPage_ || rowCount < 0 || rowCount > format_.height - rows_) {
             Refuse("rows arrived outside a page or past its end");
+        }
+        if (lzw_) {
+            for (int i = 0; i < rowCount; ++i) {
+                const uint8_t *row = Pack(rows + i * stride);
+                uint8_t *to = strip_.data() + static_cast<size_t>(stripFill_) * packed_.size();
+                if (predictorSamples_ != 0) {
+                    TiffHorizontalDifference(row, to, packed_.size(), predictorSamples_);
+                } else {
+                    std::memcpy(to, row, packed_.size());
+                }
+                ++rows_;
+                if (++stripFill_ == stripRows_ || rows_ == format_.height) {
+                    WriteLzwStrip();
+                }
+            }
+            return;
         }
         for (int i = 0; i < rowCount; ++i) {
             const uint8_t *row = Pack(rows + i * stride);
@@ -253,6 +284,18 @@ public:
     }
 
 private:
+    void WriteLzwStrip()
+    {
+        const size_t bytes = packed_.size() * static_cast<size_t>(stripFill_);
+        TiffLzwEncode(strip_.data(), bytes, predictorSamples_ != 0, compressed_);
+        if (TIFFWriteRawStrip(tif_, strips_, compressed_.data(),
+                              static_cast<tmsize_t>(compressed_.size())) < 0) {
+            Fail("cannot write page " + std::to_string(pages_ + 1));
+        }
+        ++strips_;
+        stripFill_ = 0;
+    }
+
     bool classF() const { return options_.compression == TiffCompression::ClassF; }
 
     void Check(const PageFormat &format) const
@@ -389,6 +432,14 @@ private:
     int rows_ = 0;
     int pages_ = 0;
     std::vector<uint8_t> packed_;
+    // LZW: the strip being collected, its compressed form, and where it goes.
+    bool lzw_ = false;
+    int stripRows_ = 0;
+    int stripFill_ = 0;
+    uint32_t strips_ = 0;
+    int predictorSamples_ = 0;
+    std::vector<uint8_t> strip_;
+    std::vector<uint8_t> compressed_;
 };
 
 } // namespace

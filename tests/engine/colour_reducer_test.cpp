@@ -212,7 +212,10 @@ TEST(ColourReducerTest, SixteenColoursApproximateAGradient)
         }
     }
     RecordingWriter w;
-    PageReducer reducer(Depth::Pal4, false, Page(width, height), w);
+    // The sample is the page itself.
+    PageReducer reducer(Depth::Pal4, false, Page(width, height), w, [&] {
+        return PageSample{width, height, rgb};
+    });
     Feed(reducer, rgb, width, 3, height, 32);
     const auto &palette = w.format().palette;
     std::set<uint8_t> used(w.pixels.begin(), w.pixels.end());

@@ -27,9 +27,10 @@ INSTANTIATE_TEST_SUITE_P(Png, PaletteIndexTest,
                          ::testing::Values(WriterCase{"PNG", MakePngWriter, 1, 0, 0, 0},
                                            WriterCase{"PNG", MakePngWriter, 4, 0, 0, 0}));
 
-// Pages of several megabytes are deflated in bands on several threads; the pieces must join
-// into one valid stream whatever the row size, however the rows arrive, and also when the
-// last band ends exactly on a band boundary and the final piece holds no rows.
+// Pages of ordinary size are deflated in one piece; pages of more than 48 MB of rows in bands
+// on several threads, whose pieces must join into one valid stream whatever the row size,
+// however the rows arrive, and also when the last band ends exactly on a band boundary and the
+// final piece holds no rows.
 struct LargePage {
     const char *name;
     int bits;
@@ -127,7 +128,11 @@ INSTANTIATE_TEST_SUITE_P(
         // 1024-byte rows: 2048 rows fill exactly two bands.
         LargePage{"GreyExactBands", 8, 1023, 2048, true, 64},
         LargePage{"Bilevel", 1, 9000, 1200, false, 1},
-        LargePage{"Palette", 4, 3001, 900, false, 500}),
+        LargePage{"Palette", 4, 3001, 900, false, 500},
+        // 12303-byte rows, 50 MB: past the limit of pages deflated in one piece.
+        LargePage{"ColourInBands", 24, 4100, 4100, false, 333},
+        // 8192-byte rows, 6145 of them (just past 48 MiB): the last band holds one row.
+        LargePage{"GreyInBandsLastRowAlone", 8, 8191, 6145, true, 1000}),
     [](const ::testing::TestParamInfo<LargePage> &info) { return std::string(info.param.name); });
 
 TEST(PngWriter, ResolutionAndGreyTypeAreStored)

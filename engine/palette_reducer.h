@@ -1,0 +1,117 @@
+// SPDX-License-Identifier: AGPL-3.0-or-later
+#pragma once
+
+#include "engine/writers/image_writer.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace rastool {
+
+// A small rendering of a whole page: RGB rows without padding.
+struct PageSample {
+    int width = 0;
+    int height = 0;
+    std::vector<uint8_t> rgb;
+};
+using PageSampler = std::function<PageSample()>;
+
+// Nearest palette entry (squared RGB distance) of any colour. Rendered pages repeat few
+// colours many times, so answers are kept in a direct-mapped cache in front of the search; a
+// photograph's millions of colours are searched among the few entries that can be nearest to
+// anything in their cell of a 16 x 16 x 16 grid, found the first time the cell is asked for.
+class NearestColour {
+public:
+    explicit NearestColour(const std::vector<Colour> &palette);
+    uint8_t Find(uint32_t rgb)
+    {
+        const uint32_t slot = (rgb * 0x9E3779B1u) >> (32 - kCacheBits);
+        if (keys_[slot] != rgb) {
+            keys_[slot] = rgb;
+            values_[slot] = Search(static_cast<int>(rgb >> 16), static_cast<int>(rgb >> 8 & 0xFF),
+                                   static_cast<int>(rgb & 0xFF));
+        }
+        return values_[slot];
+    }
+
+private:
+    static constexpr int kCacheBits = 16;
+    static constexpr int kCellBits = 4; // the grid's cells are 16 levels on each side
+    struct Entry {
+        int r, g, b;
+        uint8_t index;
+    };
+    uint8_t Search(int r, int g, int b);
+    const std::vector<Entry> &Candidates(int cell);
+
+    std::vector<Entry> palette_;
+    std::vector<std::vector<Entry>> cells_; // empty until asked for
+    std::vector<uint32_t> keys_;            // 24-bit colours; an impossible value marks empty
+    std::vector<uint8_t> values_;
+};
+
+// Reduces one page to at most 1 << bits colours band by band, in memory bounded whatever the
+// page's size. Every output type writes the palette before the pixels, and a good palette needs
+// the whole page's colours, so the bands are kept as indices of the page's exact colours
+// (16 bits, compressed once they grow large) with a count of each colour. At the end of the page:
+// - no more colours than the palette holds: they are the palette, and every pixel keeps its
+//   colour (most text pages, anti-aliased black on white at 8 bits);
+// - more: the palette is quantised from the counted colours and each colour maps to its nearest
+//   entry (4 bits: with error diffusion, which sixteen entries need to show gradients).
+// A page with more distinct colours than the table tracks (photographs), or whose kept indices
+// outgrow their bound, takes its palette from the colours counted so far and a small rendering of
+// the whole page (the sampler); the kept bands are written mapped to it, and every later band is
+// mapped as it arrives.
+class PaletteReducer {
+public:
+    PaletteReducer(int bits, const PageFormat &format, ImageWriter &writer, PageSampler sampler);
+    ~PaletteReducer();
+    PaletteReducer(const PaletteReducer &) = delete;
+    PaletteReducer &operator=(const PaletteReducer &) = delete;
+
+    // The next RGB rows of the page, top to bottom.
+    void Take(const uint8_t *rgb, int rowCount, std::ptrdiff_t stride);
+    // After the last row: the page has begun and all its rows are written; the caller ends it.
+    void Finish();
+
+    // After Finish: whether every pixel was written in its own colour.
+    bool Exact() const { return exact_; }
+    // Whether the palette was chosen before the page ended, with the help of the sample.
+    bool Streamed() const { return streaming_; }
+
+private:
+    struct KeptBand;
+    bool Count(const uint8_t *rgb, uint16_t *out, int width);
+    void Keep(int rowCount);
+    std::vector<uint16_t> Unpack(const KeptBand &band) const;
+    void Begin(std::vector<Colour> palette);
+    void WriteKept();
+    void Remap(const uint8_t *rgb, int rowCount, std::ptrdiff_t stride);
+    void MapNearest(const uint8_t *rgb, uint8_t *out);
+    void MapDiffused(const uint8_t *rgb, uint8_t *out);
+
+    int capacity_;
+    PageFormat format_;
+    ImageWriter &writer_;
+    PageSampler sampler_;
+    // The page's colours: an open-addressed table of colour + 1 (0 is empty) to its index in
+    // colours_, and how many pixels have each.
+    std::vector<uint32_t> slotKeys_;
+    std::vector<uint16_t> slotIndex_;
+    std::vector<Colour> colours_;
+    std::vector<uint64_t> counts_;
+    std::vector<KeptBand> kept_;
+    std::size_t keptBytes_ = 0;
+    std::vector<uint16_t> counted_; // the band being counted
+    std::vector<uint8_t> indices_;  // the band being written
+    bool exact_ = false;
+    bool streaming_ = false;
+    // Writing with a chosen palette.
+    std::unique_ptr<NearestColour> nearest_;
+    std::vector<int> errorThis_, errorNext_; // three channels per slot, one slot of margin
+};
+
+} // namespace rastool
