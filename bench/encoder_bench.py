@@ -23,6 +23,8 @@ import sys
 import tempfile
 import time
 
+from bench_support import install_missing
+
 DOC = "/usr/share/doc/texlive-doc/latex/beamer/beameruserguide.pdf"
 DOC_PACKAGE = "texlive-latex-recommended-doc"
 TOOL_PACKAGES = {
@@ -87,20 +89,8 @@ HIRES_CASES = [
 ]
 
 
-def apt_install(packages):
-    cmd = ["apt-get", "install", "-y", "-qq", "--no-install-recommends"] + packages
-    if os.geteuid() != 0:
-        cmd = ["sudo"] + cmd
-    print("installing " + " ".join(packages), file=sys.stderr)
-    subprocess.run(cmd, check=True, env=dict(os.environ, DEBIAN_FRONTEND="noninteractive"))
-
-
 def ensure_inputs():
-    missing = sorted({pkg for tool, pkg in TOOL_PACKAGES.items() if not shutil.which(tool)})
-    if not os.path.exists(DOC):
-        missing.append(DOC_PACKAGE)
-    if missing:
-        apt_install(missing)
+    install_missing(TOOL_PACKAGES, {DOC: DOC_PACKAGE})
 
 
 def fresh(path):

@@ -27,6 +27,8 @@ import subprocess
 import sys
 import tempfile
 
+from bench_support import install_missing
+
 # (package, path, pages): text pages of real manuals, prose, tables and code.
 DOCUMENTS = [
     ("bzip2", "/usr/share/doc/bzip2/manual.pdf.gz", [3, 5, 9]),
@@ -41,15 +43,9 @@ TOOLS = {"tesseract": "tesseract-ocr", "gs": "ghostscript", "pdftotext": "popple
 
 
 def ensure_tools():
-    missing = sorted({pkg for tool, pkg in TOOLS.items() if not shutil.which(tool)})
-    missing += [pkg for pkg, path, _ in DOCUMENTS if not os.path.exists(path)]
-    if not os.path.exists(PHOTO):
-        missing.append(PHOTO_PACKAGE)
-    if missing:
-        cmd = ["apt-get", "install", "-y", "-qq", "--no-install-recommends"] + missing
-        if os.geteuid() != 0:
-            cmd = ["sudo"] + cmd
-        subprocess.run(cmd, check=True, env=dict(os.environ, DEBIAN_FRONTEND="noninteractive"))
+    documents = {path: pkg for pkg, path, _ in DOCUMENTS}
+    documents[PHOTO] = PHOTO_PACKAGE
+    install_missing(TOOLS, documents)
 
 
 def words(text):

@@ -18,6 +18,8 @@ import sys
 import tempfile
 from dataclasses import dataclass, field
 
+from bench_support import install_missing
+
 LONG_DOC = "/usr/share/doc/asymptote/asymptote.pdf"
 LONG_DOC_PACKAGE = "asymptote-doc"
 # A page of the long document with a large filled colour figure and text.
@@ -32,20 +34,8 @@ TOOL_PACKAGES = {
 THREADS = os.cpu_count() or 1
 
 
-def apt_install(packages):
-    cmd = ["apt-get", "install", "-y", "-qq", "--no-install-recommends"] + packages
-    if os.geteuid() != 0:
-        cmd = ["sudo"] + cmd
-    print("installing " + " ".join(packages), file=sys.stderr)
-    subprocess.run(cmd, check=True, env=dict(os.environ, DEBIAN_FRONTEND="noninteractive"))
-
-
 def ensure_inputs():
-    missing = sorted({pkg for tool, pkg in TOOL_PACKAGES.items() if not shutil.which(tool)})
-    if not os.path.exists(LONG_DOC):
-        missing.append(LONG_DOC_PACKAGE)
-    if missing:
-        apt_install(missing)
+    install_missing(TOOL_PACKAGES, {LONG_DOC: LONG_DOC_PACKAGE})
 
 
 def page_count(pdf):
