@@ -3,6 +3,7 @@
 // with the engine's own reason, and the next run starts every row afresh.
 #include "files/row_failure.h"
 #include "platform/message_box.h"
+#include "real_engine_fixture.h"
 #include "ui/main_dialog.h"
 #include "ui/main_dialog_template.h"
 #include "viewer/test_pdf.h"
@@ -28,24 +29,13 @@ QImage Pixels(const QIcon &icon)
     return icon.pixmap(16, 16).toImage();
 }
 
-class FailedRowsTest : public ::testing::Test {
+class FailedRowsTest : public RealEngineTest {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(work.isValid());
-        savedConfig = qgetenv("XDG_CONFIG_HOME");
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(work.filePath(QStringLiteral("config"))));
-        SetMessageBoxHandlerForTesting([this](QWidget *, const QString &text, QMessageBox::Icon) {
-            messages << text;
-            return int(QMessageBox::Ok);
-        });
+        ASSERT_NO_FATAL_FAILURE(RealEngineTest::SetUp());
         ASSERT_TRUE(QFileInfo(QStringLiteral(PAGEMINT_BIN_DIR "/rastool")).isExecutable());
         ASSERT_TRUE(QDir(work.path()).mkdir(QStringLiteral("out")));
-    }
-    void TearDown() override
-    {
-        SetMessageBoxHandlerForTesting(nullptr);
-        qputenv("XDG_CONFIG_HOME", savedConfig);
     }
 
     QString Path(const char *name) const { return work.filePath(QString::fromUtf8(name)); }
@@ -58,10 +48,6 @@ protected:
         QTest::mouseClick(dialog.Item<QAbstractButton>(kConvert), Qt::LeftButton);
         return testing::internal::GetCapturedStderr();
     }
-
-    QTemporaryDir work;
-    QByteArray savedConfig;
-    QStringList messages;
 };
 
 TEST_F(FailedRowsTest, FailedRowsShowTheEngineReasonUntilTheNextRun)

@@ -2,6 +2,7 @@
 // The main window with the real engine: PDF files dropped on the window, then Convert.
 #include "files/file_list_operations.h"
 #include "platform/message_box.h"
+#include "real_engine_fixture.h"
 #include "ui/main_dialog.h"
 #include "ui/main_dialog_template.h"
 #include "viewer/test_pdf.h"
@@ -29,29 +30,7 @@
 
 namespace {
 
-class FilesEndToEndTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(work.isValid());
-        savedConfig = qgetenv("XDG_CONFIG_HOME");
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(work.filePath(QStringLiteral("config"))));
-        SetMessageBoxHandlerForTesting([this](QWidget *, const QString &text, QMessageBox::Icon) {
-            messages << text;
-            return int(QMessageBox::Ok);
-        });
-    }
-
-    void TearDown() override
-    {
-        SetMessageBoxHandlerForTesting(nullptr);
-        qputenv("XDG_CONFIG_HOME", savedConfig);
-    }
-
-    QTemporaryDir work;
-    QByteArray savedConfig;
-    QStringList messages;
-};
+using FilesEndToEndTest = RealEngineTest;
 
 TEST_F(FilesEndToEndTest, DroppedFilesAreListedPreviewedAndConverted)
 {
@@ -76,12 +55,7 @@ TEST_F(FilesEndToEndTest, DroppedFilesAreListedPreviewedAndConverted)
 
     QMimeData data;
     data.setUrls({QUrl::fromLocalFile(report), QUrl::fromLocalFile(letter)});
-    const QPoint at(20, 20);
-    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(&dialog, &enter);
-    ASSERT_TRUE(enter.isAccepted());
-    QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(&dialog, &drop);
+    ASSERT_NO_FATAL_FAILURE(Drop(dialog, data));
 
     auto *list = dialog.Item<QTreeWidget>(MainControl::kFileList);
     ASSERT_TRUE(QTest::qWaitFor([&] { return list->topLevelItemCount() == 2; }));
@@ -154,12 +128,7 @@ TEST_F(FilesEndToEndTest, AFileNameThatIsNotUtf8IsConvertedUnderItsOwnName)
     QMimeData data;
     data.setData(QStringLiteral("text/uri-list"),
                  "file://" + QByteArray::fromStdString(input).toPercentEncoding("/") + "\r\n");
-    const QPoint at(20, 20);
-    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(&dialog, &enter);
-    ASSERT_TRUE(enter.isAccepted());
-    QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(&dialog, &drop);
+    ASSERT_NO_FATAL_FAILURE(Drop(dialog, data));
 
     auto *list = dialog.Item<QTreeWidget>(MainControl::kFileList);
     ASSERT_TRUE(QTest::qWaitFor([&] { return list->topLevelItemCount() == 1; }));
