@@ -97,13 +97,18 @@ QWidget *MainDialog::CreateCustomControl(const ControlTemplate &control)
 void MainDialog::ConnectMessageTable()
 {
     OnClicked(MainControl::kExit, &MainDialog::OnExit);
-    OnClicked(MainControl::kAdd, &MainDialog::OnAdd);
+    // The list operations live in a base class that is not the first: a pointer to them converted
+    // to a MainDialog member would be called on the wrong object type, so they go through lambdas.
+    connect(Item<QAbstractButton>(MainControl::kAdd), &QAbstractButton::clicked, this,
+            [this] { OnAdd(); });
     connect(Item<QTreeWidget>(MainControl::kFileList), &QTreeWidget::clicked, this,
             [this](const QModelIndex &index) { OnClickFileList(index.row()); });
     OnClicked(MainControl::kConvert, &MainDialog::OnConvert);
     OnClicked(MainControl::kBrowse, &MainDialog::OnBrowse);
-    OnClicked(MainControl::kRemove, &MainDialog::OnRemove);
-    OnClicked(MainControl::kRemoveAll, &MainDialog::OnRemoveAll);
+    connect(Item<QAbstractButton>(MainControl::kRemove), &QAbstractButton::clicked, this,
+            [this] { OnRemove(); });
+    connect(Item<QAbstractButton>(MainControl::kRemoveAll), &QAbstractButton::clicked, this,
+            [this] { OnRemoveAll(); });
     OnClicked(MainControl::kAbout, &MainDialog::OpenAboutBox);
     OnClicked(MainControl::kPageRange, &MainDialog::OnPageRangeClicked);
     for (const CompressionEntry &button : kCompressionTable) {
