@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdlib>
 #include <random>
 
 using namespace rastool;
@@ -244,7 +245,8 @@ TEST(PaletteReducerTest, DiffusionLeavesTheBackgroundFlat)
 }
 
 // Floyd–Steinberg written plainly: every pixel, errors in sixteenths, the nearest entry by
-// comparing all of them (the lowest index on a tie).
+// comparing all of them (the lowest index on a tie), and no error passed on that is at most two
+// levels in every channel.
 std::vector<uint8_t> PlainDiffusion(const std::vector<uint8_t> &rgb, int width, int height,
                                     const std::vector<Colour> &palette)
 {
@@ -269,6 +271,9 @@ std::vector<uint8_t> PlainDiffusion(const std::vector<uint8_t> &rgb, int width, 
             out.push_back(static_cast<uint8_t>(best));
             const int error[3] = {wanted[0] - palette[best].r, wanted[1] - palette[best].g,
                                   wanted[2] - palette[best].b};
+            if (std::abs(error[0]) <= 2 && std::abs(error[1]) <= 2 && std::abs(error[2]) <= 2) {
+                continue;
+            }
             for (int c = 0; c < 3; ++c) {
                 here[(x + 2) * 3 + c] += error[c] * 7;
                 next[x * 3 + c] += error[c] * 3;
