@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace rastool {
@@ -19,15 +20,24 @@ struct PageSample {
 };
 using PageSampler = std::function<PageSample()>;
 
-// Nearest palette entry (squared RGB distance) of any colour. Rendered pages repeat few
-// colours many times, so answers are kept in a direct-mapped cache in front of the search; a
-// photograph's millions of colours are searched among the few entries that can be nearest to
-// anything in their cell of a 16 x 16 x 16 grid, found the first time the cell is asked for.
+// Nearest palette entry (squared RGB distance) of any colour. Most colours fall in a cell of a
+// 32 x 32 x 32 grid that one entry is nearest to throughout, found the first time the cell is
+// asked for; the rest go through a direct-mapped cache (rendered pages repeat few colours many
+// times) in front of a search among the few entries that can be nearest to anything in their
+// cell of a 16 x 16 x 16 grid.
 class NearestColour {
 public:
     explicit NearestColour(const std::vector<Colour> &palette);
     uint8_t Find(uint32_t rgb)
     {
+        const uint32_t cell = (rgb >> 9 & 0x7C00) | (rgb >> 6 & 0x3E0) | (rgb >> 3 & 0x1F);
+        uint16_t sole = sole_[cell];
+        if (sole == kUnknown) {
+            sole = sole_[cell] = SoleNearest(cell);
+        }
+        if (sole < kUnknown) {
+            return static_cast<uint8_t>(sole);
+        }
         const uint32_t slot = (rgb * 0x9E3779B1u) >> (32 - kCacheBits);
         if (keys_[slot] != rgb) {
             keys_[slot] = rgb;
@@ -39,15 +49,19 @@ public:
 
 private:
     static constexpr int kCacheBits = 16;
-    static constexpr int kCellBits = 4; // the grid's cells are 16 levels on each side
+    static constexpr int kCellBits = 4; // the search grid's cells are 16 levels on each side
+    static constexpr uint16_t kUnknown = 0x100; // sole_: not yet worked out
+    static constexpr uint16_t kShared = 0x101;  // sole_: no one entry is nearest to all the cell
     struct Entry {
         int r, g, b;
         uint8_t index;
     };
+    uint16_t SoleNearest(uint32_t cell) const;
     uint8_t Search(int r, int g, int b);
     const std::vector<Entry> &Candidates(int cell);
 
     std::vector<Entry> palette_;
+    std::vector<uint16_t> sole_;            // per cell of 8 levels on each side
     std::vector<std::vector<Entry>> cells_; // empty until asked for
     std::vector<uint32_t> keys_;            // 24-bit colours; an impossible value marks empty
     std::vector<uint8_t> values_;
@@ -91,7 +105,8 @@ private:
     void WriteKept();
     void Remap(const uint8_t *rgb, int rowCount, std::ptrdiff_t stride);
     void MapNearest(const uint8_t *rgb, uint8_t *out);
-    void MapDiffused(const uint8_t *rgb, uint8_t *out);
+    template <typename Row> void Diffuse(const Row &row, uint8_t *out);
+    bool DiffusePixel(uint32_t colour, int x, uint8_t *out);
 
     int capacity_;
     PageFormat format_;
@@ -112,6 +127,9 @@ private:
     // Writing with a chosen palette.
     std::unique_ptr<NearestColour> nearest_;
     std::vector<int> errorThis_, errorNext_; // three channels per slot, one slot of margin
+    // The spans [first, second) of the error rows that may hold error, left to right; every
+    // slot outside them is zero.
+    std::vector<std::pair<int, int>> dirtyThis_, dirtyNext_;
 };
 
 } // namespace rastool

@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdlib>
 #include <random>
 
 using namespace rastool;
@@ -239,6 +241,111 @@ TEST(PaletteReducerTest, DiffusionLeavesTheBackgroundFlat)
     // Diffused error dies out within a couple of rows below the gradient.
     for (size_t i = static_cast<size_t>(width * (height / 2 + 2)); i < w.indices.size(); ++i) {
         ASSERT_EQ(palette[w.indices[i]], (Colour{255, 255, 255})) << "pixel " << i;
+    }
+}
+
+// Floyd–Steinberg written plainly: every pixel, errors in sixteenths, the nearest entry by
+// comparing all of them (the lowest index on a tie), and no error passed on that is at most two
+// levels in every channel.
+std::vector<uint8_t> PlainDiffusion(const std::vector<uint8_t> &rgb, int width, int height,
+                                    const std::vector<Colour> &palette)
+{
+    std::vector<uint8_t> out;
+    std::vector<int> here((static_cast<size_t>(width) + 2) * 3, 0), next(here.size(), 0);
+    for (int y = 0; y < height; ++y) {
+        std::fill(next.begin(), next.end(), 0);
+        for (int x = 0; x < width; ++x) {
+            const size_t i = (static_cast<size_t>(y) * width + x) * 3;
+            int wanted[3];
+            for (int c = 0; c < 3; ++c) {
+                wanted[c] = std::clamp((rgb[i + c] * 16 + here[(x + 1) * 3 + c] + 8) >> 4, 0, 255);
+            }
+            const Colour w{static_cast<uint8_t>(wanted[0]), static_cast<uint8_t>(wanted[1]),
+                           static_cast<uint8_t>(wanted[2])};
+            size_t best = 0;
+            for (size_t p = 1; p < palette.size(); ++p) {
+                if (Distance(palette[p], w) < Distance(palette[best], w)) {
+                    best = p;
+                }
+            }
+            out.push_back(static_cast<uint8_t>(best));
+            const int error[3] = {wanted[0] - palette[best].r, wanted[1] - palette[best].g,
+                                  wanted[2] - palette[best].b};
+            if (std::abs(error[0]) <= 2 && std::abs(error[1]) <= 2 && std::abs(error[2]) <= 2) {
+                continue;
+            }
+            for (int c = 0; c < 3; ++c) {
+                here[(x + 2) * 3 + c] += error[c] * 7;
+                next[x * 3 + c] += error[c] * 3;
+                next[(x + 1) * 3 + c] += error[c] * 5;
+                next[(x + 2) * 3 + c] += error[c];
+            }
+        }
+        here.swap(next);
+    }
+    return out;
+}
+
+// White with anti-aliased dark marks of many grey and blue levels, some touching the left and
+// right edges and the band boundaries; with `photo`, a top area of about 90000 colours.
+std::vector<uint8_t> MarkedPage(int width, int height, bool photo)
+{
+    std::vector<uint8_t> rgb(static_cast<size_t>(width) * height * 3, 255);
+    std::mt19937 random(11);
+    for (int mark = 0; mark < 60; ++mark) {
+        const int cx =
+            mark % 3 == 0 ? (mark % 2 ? 0 : width - 1) : static_cast<int>(random() % width);
+        const int cy =
+            mark % 4 == 0 ? (mark / 4 % 6 + 1) * 16 : static_cast<int>(random() % height);
+        const int radius = 2 + static_cast<int>(random() % 6);
+        for (int y = std::max(0, cy - radius - 2); y < std::min(height, cy + radius + 2); ++y) {
+            for (int x = std::max(0, cx - radius - 2); x < std::min(width, cx + radius + 2); ++x) {
+                const double d = std::hypot(x - cx, y - cy) - radius;
+                const double cover = std::clamp(0.5 - d / 2, 0.0, 1.0);
+                const size_t i = (static_cast<size_t>(y) * width + x) * 3;
+                rgb[i] = static_cast<uint8_t>(255 - std::lround(cover * 235));
+                rgb[i + 1] = static_cast<uint8_t>(255 - std::lround(cover * 235));
+                rgb[i + 2] = static_cast<uint8_t>(255 - std::lround(cover * (mark % 2 ? 90 : 235)));
+            }
+        }
+    }
+    if (photo) {
+        for (int y = 0; y < 300; ++y) {
+            for (int x = 0; x < 300; ++x) {
+                const size_t i = (static_cast<size_t>(y) * width + x) * 3;
+                rgb[i] = static_cast<uint8_t>(x);
+                rgb[i + 1] = static_cast<uint8_t>(y);
+                rgb[i + 2] = static_cast<uint8_t>(x * y % 256);
+            }
+        }
+    }
+    return rgb;
+}
+
+// Diffusion skips the flat runs no error reaches; what it writes must still be exactly what
+// diffusing every pixel writes, for kept pages and for pages written as they arrive, with the
+// error crossing band boundaries.
+TEST(PaletteReducerTest, DiffusionMatchesDiffusingEveryPixel)
+{
+    for (bool photo : {false, true}) {
+        const int width = photo ? 333 : 257, height = 400;
+        const auto rgb = MarkedPage(width, height, photo);
+        IndexWriter w;
+        PaletteReducer reducer(4, Page(width, height), w, [&] {
+            return PageSample{width, height, rgb};
+        });
+        Feed(reducer, rgb, width, height, 16);
+        EXPECT_EQ(reducer.Streamed(), photo);
+        EXPECT_FALSE(reducer.Exact());
+        const auto &palette = w.format().palette;
+        ASSERT_EQ(palette.size(), 16u);
+        const auto plain = PlainDiffusion(rgb, width, height, palette);
+        ASSERT_EQ(w.indices.size(), plain.size());
+        size_t differing = 0;
+        for (size_t i = 0; i < plain.size(); ++i) {
+            differing += w.indices[i] != plain[i];
+        }
+        EXPECT_EQ(differing, 0u) << (photo ? "streamed" : "kept");
     }
 }
 
