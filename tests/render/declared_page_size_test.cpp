@@ -9,22 +9,9 @@ using render::RenderError;
 
 namespace {
 
-std::vector<testpdf::Page> MixedPages()
-{
-    testpdf::Page a4;
-    a4.width = 595.28;
-    a4.height = 841.89;
-    testpdf::Page landscape;
-    landscape.width = 200;
-    landscape.height = 100;
-    testpdf::Page turned = landscape;
-    turned.rotate = 90;
-    return {a4, landscape, turned};
-}
-
 TEST(DeclaredPageSizeTest, IsThePageSizeWhetherOrNotThePageIsLoaded)
 {
-    const auto bytes = testpdf::Bytes(testpdf::MakePdf(MixedPages()));
+    const auto bytes = testpdf::Bytes(testpdf::MakePdf(testpdf::MixedPages()));
     Document loaded(bytes);
     Document declared(bytes);
     for (int page : {2, 0, 1}) {
@@ -49,7 +36,7 @@ TEST(DeclaredPageSizeTest, IsThePageSizeWhetherOrNotThePageIsLoaded)
 // fails instead of answering an empty box.
 TEST(DeclaredPageSizeTest, PagesATreeOnlyClaimsCannotBeFound)
 {
-    std::string pdf = testpdf::MakePdf(MixedPages());
+    std::string pdf = testpdf::MakePdf(testpdf::MixedPages());
     const std::string count = "/Count 3 >>";
     const size_t at = pdf.find(count);
     ASSERT_NE(at, std::string::npos);

@@ -54,15 +54,7 @@ Kind OpenKind(const std::string &path)
 
 TEST(DocumentTest, PageCountAndSizesFollowEachPageAndItsRotation)
 {
-    testpdf::Page a4;
-    a4.width = 595.28;
-    a4.height = 841.89;
-    testpdf::Page landscape;
-    landscape.width = 200;
-    landscape.height = 100;
-    testpdf::Page turned = landscape;
-    turned.rotate = 90;
-    Document doc(testpdf::Bytes(testpdf::MakePdf({a4, landscape, turned})));
+    Document doc(testpdf::Bytes(testpdf::MakePdf(testpdf::MixedPages())));
 
     ASSERT_EQ(doc.PageCount(), 3);
     EXPECT_NEAR(doc.PageSize(0).width, 595.28, 0.01);

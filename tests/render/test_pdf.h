@@ -140,4 +140,18 @@ inline bool Encrypt(const std::string &src, const std::string &dst)
     return std::system(cmd.c_str()) == 0;
 }
 
+// An A4 page, a landscape page and the same landscape page turned by 90 degrees.
+inline std::vector<Page> MixedPages()
+{
+    Page a4;
+    a4.width = 595.28;
+    a4.height = 841.89;
+    Page landscape;
+    landscape.width = 200;
+    landscape.height = 100;
+    Page turned = landscape;
+    turned.rotate = 90;
+    return {a4, landscape, turned};
+}
+
 } // namespace testpdf
