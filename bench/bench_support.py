@@ -19,3 +19,17 @@ def install_missing(tool_packages, documents):
         cmd = ["sudo"] + cmd
     print("installing " + " ".join(sorted(missing)), file=sys.stderr)
     subprocess.run(cmd, check=True, env=dict(os.environ, DEBIAN_FRONTEND="noninteractive"))
+
+
+def print_table(head, rows, markdown):
+    """Prints rows under head as a Markdown table, or as aligned plain columns."""
+    if markdown:
+        print("| " + " | ".join(head) + " |")
+        print("|" + "---|" * len(head))
+        for row in rows:
+            print("| " + " | ".join(row) + " |")
+    else:
+        widths = [max(len(r[i]) for r in rows + [head]) for i in range(len(head))]
+        for row in [head] + rows:
+            print("  ".join(c.ljust(w) for c, w in zip(row, widths)).rstrip())
+    sys.stdout.flush()

@@ -23,7 +23,7 @@ import sys
 import tempfile
 import time
 
-from bench_support import install_missing
+from bench_support import install_missing, print_table
 
 DOC = "/usr/share/doc/texlive-doc/latex/beamer/beameruserguide.pdf"
 DOC_PACKAGE = "texlive-latex-recommended-doc"
@@ -162,19 +162,6 @@ def sorted_files(path):
     return [os.path.join(path, n) for n in sorted(os.listdir(path))]
 
 
-def table(head, rows, markdown):
-    if markdown:
-        print("| " + " | ".join(head) + " |")
-        print("|" + "---|" * len(head))
-        for row in rows:
-            print("| " + " | ".join(row) + " |")
-    else:
-        widths = [max(len(r[i]) for r in rows + [head]) for i in range(len(head))]
-        for row in [head] + rows:
-            print("  ".join(c.ljust(w) for c, w in zip(row, widths)).rstrip())
-    sys.stdout.flush()
-
-
 def main():
     root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
@@ -217,7 +204,7 @@ def main():
         for name, _, _ in CASES:
             med = statistics.median(times[name])
             rows.append([name, "%.2f" % med, "%.2f" % (med / floor), "%.2f" % (sizes[name] / 1e6)])
-        table(["output", "median s", "x floor", "output MB"], rows, args.markdown)
+        print_table(["output", "median s", "x floor", "output MB"], rows, args.markdown)
 
         # 24-bit PNG against two processes of each peer over the halves of the range.
         peers = {
@@ -248,7 +235,7 @@ def main():
             med = statistics.median(peer_times[name])
             rows.append([name, "%.2f" % med, "%.2f" % (ours / med), "%.2f" % (med / floor),
                          "%.2f" % (peer_sizes[name] / 1e6)])
-        table(["tool", "median s", "rastool / this", "x floor", "output MB"], rows,
+        print_table(["tool", "median s", "rastool / this", "x floor", "output MB"], rows,
               args.markdown)
 
         # 8-bit palettes against Ghostscript's png256, with PSNR against each one's 24-bit page.
@@ -289,7 +276,7 @@ def main():
             psnr = psnr_of_pages(sorted_files(refs[ref]), sorted_files(out), decode)
             rows.append([name, "%.2f" % med, "%.2f" % (med / gs_time), "%.2f" % (med / floor),
                          "%.2f" % (folder_bytes(out) / 1e6), "%.1f" % psnr])
-        table(["tool", "median s", "x gs png256", "x floor", "output MB", "PSNR dB"], rows,
+        print_table(["tool", "median s", "x gs png256", "x floor", "output MB", "PSNR dB"], rows,
               args.markdown)
 
         # Peak memory at 1200 dpi, one page per depth.
@@ -306,7 +293,7 @@ def main():
                              "%.2f" % (folder_bytes(out) / 1e6)])
             except RuntimeError as e:
                 rows.append([name, "", "", "failed: %s" % e])
-        table(["output", "s", "peak MB", "output MB"], rows, args.markdown)
+        print_table(["output", "s", "peak MB", "output MB"], rows, args.markdown)
     finally:
         shutil.rmtree(work, ignore_errors=True)
     print("\nload after: %.2f %.2f %.2f" % os.getloadavg())

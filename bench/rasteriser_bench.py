@@ -18,7 +18,7 @@ import sys
 import tempfile
 from dataclasses import dataclass, field
 
-from bench_support import install_missing
+from bench_support import install_missing, print_table
 
 LONG_DOC = "/usr/share/doc/asymptote/asymptote.pdf"
 LONG_DOC_PACKAGE = "asymptote-doc"
@@ -214,15 +214,7 @@ def report(case, results, markdown):
             "size ours/theirs", "files", "note"]
     print()
     print(("### " if markdown else "== ") + case.name + ": " + case.what)
-    if markdown:
-        print("| " + " | ".join(head) + " |")
-        print("|" + "---|" * len(head))
-        for row in rows:
-            print("| " + " | ".join(row) + " |")
-    else:
-        widths = [max(len(r[i]) for r in rows + [head]) for i in range(len(head))]
-        for row in [head] + rows:
-            print("  ".join(c.ljust(w) for c, w in zip(row, widths)).rstrip())
+    print_table(head, rows, markdown)
     timed = [statistics.median(results[t.name].times) for t in case.tools
              if t.name != "rastool" and t.name in results and not results[t.name].error]
     if ours_ok and timed:
