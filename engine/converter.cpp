@@ -124,21 +124,25 @@ int BandRows(const PagePlan &plan)
 }
 
 // Renders rows [y0, y0 + rows) of the page into a band of the written page's width; the
-// margins of a fax page stay white.
-std::vector<uint8_t> RenderBand(render::Document &doc, const PagePlan &plan, int y0, int rows,
-                                render::PixelFormat format)
+// margins of a fax page stay white. The caller's buffer is reused from band to band, so a run
+// of many pages does not map and fault in fresh memory for every band.
+void RenderBand(render::Document &doc, const PagePlan &plan, int y0, int rows,
+                render::PixelFormat format, std::vector<uint8_t> &band)
 {
     const int n = format == render::PixelFormat::Rgb ? 3 : 1;
     const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(plan.format.width) * n;
-    std::vector<uint8_t> band(static_cast<size_t>(stride) * static_cast<size_t>(rows),
-                              plan.renderWidth < plan.format.width ? 255 : 0);
+    const size_t size = static_cast<size_t>(stride) * static_cast<size_t>(rows);
+    if (plan.renderWidth < plan.format.width) {
+        band.assign(size, 255);
+    } else {
+        band.resize(size);
+    }
     try {
         doc.RenderBand(plan.index, plan.renderX, plan.renderY, y0, rows, format,
                        band.data() + static_cast<std::ptrdiff_t>(plan.left) * n, stride);
     } catch (const render::RenderError &e) {
         FailFromRender(e);
     }
-    return band;
 }
 
 // Pixels of the small rendering a page's palette is chosen from, when the page has more
@@ -251,6 +255,7 @@ void WriteFilePerPage(const Job &job, std::vector<std::unique_ptr<render::Docume
     FirstError error;
 
     RunThreads(docs, [&](render::Document &doc) {
+        std::vector<uint8_t> band;
         for (size_t i = next++; i < job.pages.size() && !error.Failed(); i = next++) {
             const PagePlan &plan = job.pages[i];
             job.watchdog->Started(plan.index + 1);
@@ -264,7 +269,7 @@ void WriteFilePerPage(const Job &job, std::vector<std::unique_ptr<render::Docume
                 const int bandRows = BandRows(plan);
                 for (int y0 = 0; y0 < plan.height; y0 += bandRows) {
                     const int rows = std::min(bandRows, plan.height - y0);
-                    const auto band = RenderBand(doc, plan, y0, rows, reducer.InputFormat());
+                    RenderBand(doc, plan, y0, rows, reducer.InputFormat(), band);
                     reducer.Take(band.data(), rows,
                                  static_cast<std::ptrdiff_t>(band.size() / rows));
                 }
@@ -355,8 +360,8 @@ void WriteOneFile(const Job &job, std::vector<std::unique_ptr<render::Document>>
             try {
                 const Band &band = bands[mine];
                 job.watchdog->Started(job.pages[band.page].index + 1);
-                auto pixels =
-                    RenderBand(doc, job.pages[band.page], band.y0, band.rows, pixelFormat);
+                std::vector<uint8_t> pixels;
+                RenderBand(doc, job.pages[band.page], band.y0, band.rows, pixelFormat, pixels);
                 lock.lock();
                 ready.emplace(mine, std::move(pixels));
             } catch (...) {

@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 // PNG: 1, 4 and 8-bit palettes, 8-bit grey, 24-bit colour; pHYs holds the dpi. The chunks are
 // written here. A page of ordinary size is deflated whole with libdeflate, which at the same
-// size is about twice as fast as zlib. A large page is deflated with zlib in bands, several
+// size is about twice as fast as zlib; in true colour, rows of one colour go around it as runs.
+// A large page is deflated with zlib in bands, several
 // bands at once, so memory stays bounded: each band ends on a byte boundary (sync flush), so
 // the bands' deflate streams concatenate into one zlib stream whose checksum is combined from
 // the bands' checksums.
+#include "engine/writers/deflate_rows.h"
 #include "engine/writers/single_page_writer.h"
 
 #include <libdeflate.h>
@@ -41,6 +43,7 @@ constexpr int kIndexLevel = 6;
 struct Band {
     std::vector<uint8_t> bytes;
     int bits = 24;
+    std::size_t rowStride = 0; // bytes of a row and its filter byte
     // The last bytes before the band: what the decoder has just produced, so the compressor
     // may refer back to them.
     std::vector<uint8_t> dictionary;
@@ -55,25 +58,16 @@ struct Deflated {
     bool ok = false;
 };
 
-struct CompressorDeleter {
-    void operator()(libdeflate_compressor *c) const { libdeflate_free_compressor(c); }
-};
-
-// A whole page: one raw deflate stream, ending the zlib stream.
+// A whole page: one raw deflate stream, ending the zlib stream. True colour rows of one colour
+// become runs (see DeflateRows); index and grey rows, a third of the bytes or less, compress
+// 10-20 % smaller deflated in one piece.
 Deflated DeflateWhole(const Band &band)
 {
     Deflated result;
-    std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor(
-        libdeflate_alloc_compressor(band.bits == 24 ? kTrueColourLevel : kIndexLevel));
-    if (!compressor) {
-        throw std::bad_alloc();
-    }
-    result.bytes.resize(libdeflate_deflate_compress_bound(compressor.get(), band.bytes.size()));
-    const std::size_t size =
-        libdeflate_deflate_compress(compressor.get(), band.bytes.data(), band.bytes.size(),
-                                    result.bytes.data(), result.bytes.size());
-    result.bytes.resize(size);
-    result.ok = size > 0;
+    result.ok = band.bits == 24
+                    ? DeflateRows(band.bytes.data(), band.bytes.size() / band.rowStride,
+                                  band.rowStride, 3, kTrueColourLevel, result.bytes)
+                    : DeflateBytes(band.bytes.data(), band.bytes.size(), kIndexLevel, result.bytes);
     result.adler = libdeflate_adler32(1, band.bytes.data(), band.bytes.size());
     result.length = static_cast<uLong>(band.bytes.size());
     return result;
@@ -222,6 +216,7 @@ private:
     {
         Band band;
         band.bits = bits_;
+        band.rowStride = rowBytes_ + 1;
         band.first = !submitted_;
         band.last = last;
         submitted_ = true;
