@@ -7,7 +7,6 @@
 #include "engine/writers/image_writer.h"
 
 #include <iostream>
-#include <malloc.h>
 #include <new>
 
 namespace {
@@ -23,11 +22,6 @@ int Fail(rastool::ExitStatus status, const std::string &message)
 int main(int argc, char **argv)
 {
     using rastool::ExitStatus;
-    // Bands and pages are buffers of a few megabytes, allocated and freed page after page. Kept
-    // in the heap instead of mapped afresh each time, they are not faulted in again for every
-    // page, which cost as much as a fifth of a run's time.
-    mallopt(M_MMAP_THRESHOLD, 64 << 20);
-    mallopt(M_TRIM_THRESHOLD, 128 << 20);
     const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
     const rastool::ParseResult parsed = rastool::ParseOptions(args);
     if (!parsed.options) {
