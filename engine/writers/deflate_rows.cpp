@@ -372,7 +372,6 @@ public:
     void Skip(std::size_t count) { position_ += count; }
     void AlignToByte() { position_ = (position_ + 7) / 8 * 8; }
     bool Overrun() const { return position_ > size_ * 8; }
-    std::size_t Size() const { return size_; }
     std::size_t Position() const { return position_; }
 
 private:
@@ -529,11 +528,15 @@ bool SkipCodedData(BitReader &in, const HuffmanDecoder &lit, const HuffmanDecode
     constexpr int kWindowBits = 56;
     uint64_t bits = in.Peek(kWindowBits);
     int used = 0;
+    // Past the end the reader gives zeros, and every code takes at least a bit, so running off
+    // the end is found at the next refill.
+    bool overrun = false;
     const auto need = [&](int count) {
         if (used + count > kWindowBits) {
             in.Skip(static_cast<std::size_t>(used));
             bits = in.Peek(kWindowBits);
             used = 0;
+            overrun = in.Overrun();
         }
     };
     for (;;) {
@@ -541,7 +544,7 @@ bool SkipCodedData(BitReader &in, const HuffmanDecoder &lit, const HuffmanDecode
         int length = 0;
         const int symbol = lit.Decode(bits >> used, length);
         used += length;
-        if (symbol < 0 || in.Position() + static_cast<std::size_t>(used) > in.Size() * 8) {
+        if (symbol < 0 || overrun) {
             return false;
         }
         if (symbol < kEndOfBlock) {
@@ -549,7 +552,7 @@ bool SkipCodedData(BitReader &in, const HuffmanDecoder &lit, const HuffmanDecode
         }
         if (symbol == kEndOfBlock) {
             in.Skip(static_cast<std::size_t>(used));
-            return true;
+            return !in.Overrun();
         }
         const int ls = symbol - 257;
         if (ls >= 29) {
