@@ -29,6 +29,8 @@ constexpr int kCodeLengthOrder[19] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
 constexpr int kEndOfBlock = 256;
 constexpr int kMaxMatch = 258;
 constexpr int kMaxBits = 15;
+// Rows are of true colour: three bytes to the pixel.
+constexpr std::size_t kPixelBytes = 3;
 
 // Rows of one colour shorter than this are left to libdeflate: their run would save nothing.
 constexpr std::size_t kMinRunBytes = 64;
@@ -303,43 +305,30 @@ void WriteBlock(const std::vector<Token> &tokens, bool final, BitWriter &bits)
     bits.Put(litCodes[kEndOfBlock], litLengths[kEndOfBlock]);
 }
 
-// How many bytes at the end of a row of one colour are left out of its run: a row of packed
-// indices may end in a byte that holds padding.
-std::size_t RunTail(int period)
+// Whether the row (after its filter byte) repeats its first pixel to the end.
+bool IsOneColour(const uint8_t *row, std::size_t rowBytes)
 {
-    return period == 1 ? 1 : 0;
-}
-
-// Whether the row (after its filter byte) repeats its first pixel to the end, but for the tail.
-bool IsOneColour(const uint8_t *row, std::size_t rowBytes, int period)
-{
-    const auto p = static_cast<std::size_t>(period);
-    const std::size_t span = rowBytes - RunTail(period);
-    if (rowBytes < kMinRunBytes + p + RunTail(period)) {
+    if (rowBytes < kMinRunBytes + kPixelBytes) {
         return false;
     }
-    return std::memcmp(row + 1 + p, row + 1, span - p) == 0;
+    return std::memcmp(row + 1 + kPixelBytes, row + 1, rowBytes - kPixelBytes) == 0;
 }
 
-// Rows of one colour as tokens: the filter byte and first pixel as literals, the rest of the
-// row a copy of the pixel before, the tail as literals.
-void RunTokens(const uint8_t *row, std::size_t rowBytes, int period, std::vector<Token> &tokens)
+// A row of one colour as tokens: the filter byte and the first pixel as literals, the rest of
+// the row a copy of the pixel before.
+void RunTokens(const uint8_t *row, std::size_t rowBytes, std::vector<Token> &tokens)
 {
-    const auto p = static_cast<std::size_t>(period);
-    for (std::size_t i = 0; i <= p; ++i) {
+    for (std::size_t i = 0; i <= kPixelBytes; ++i) {
         tokens.push_back({row[i], 0});
     }
-    std::size_t left = rowBytes - RunTail(period) - p;
+    std::size_t left = rowBytes - kPixelBytes;
     while (left > 0) {
         std::size_t n = std::min<std::size_t>(left, kMaxMatch);
         if (left - n > 0 && left - n < 3) {
             n = left - 3; // leave a copy of at least three bytes
         }
-        tokens.push_back({static_cast<uint16_t>(n), static_cast<uint16_t>(period)});
+        tokens.push_back({static_cast<uint16_t>(n), static_cast<uint16_t>(kPixelBytes)});
         left -= n;
-    }
-    for (std::size_t i = rowBytes + 1 - RunTail(period); i <= rowBytes; ++i) {
-        tokens.push_back({row[i], 0});
     }
 }
 
@@ -666,8 +655,8 @@ bool DeflateBytes(const uint8_t *data, std::size_t size, int level, std::vector<
     return AppendCompressed(compressor.get(), data, size, true, out);
 }
 
-bool DeflateRows(const uint8_t *rows, std::size_t rowCount, std::size_t rowStride, int period,
-                 int level, std::vector<uint8_t> &out)
+bool DeflateRows(const uint8_t *rows, std::size_t rowCount, std::size_t rowStride, int level,
+                 std::vector<uint8_t> &out)
 {
     std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor(
         libdeflate_alloc_compressor(level));
@@ -693,7 +682,7 @@ bool DeflateRows(const uint8_t *rows, std::size_t rowCount, std::size_t rowStrid
     };
     for (std::size_t r = 0; r < rowCount;) {
         std::size_t end = r;
-        while (end < rowCount && IsOneColour(rows + end * rowStride, rowBytes, period)) {
+        while (end < rowCount && IsOneColour(rows + end * rowStride, rowBytes)) {
             ++end;
         }
         if (end - r >= kMinRunRows) {
@@ -721,7 +710,7 @@ bool DeflateRows(const uint8_t *rows, std::size_t rowCount, std::size_t rowStrid
         }
         tokens.clear();
         for (std::size_t r = first; r < end; ++r) {
-            RunTokens(rows + r * rowStride, rowBytes, period, tokens);
+            RunTokens(rows + r * rowStride, rowBytes, tokens);
         }
         BitWriter bits(out);
         WriteBlock(tokens, last, bits);

@@ -8,8 +8,8 @@
 
 namespace rastool {
 
-// Deflates an image's rows, each behind its filter byte, into one raw deflate stream (no zlib
-// header or checksum) appended to `out`.
+// Deflates true-colour rows, each behind its filter byte, into one raw deflate stream (no zlib
+// header or checksum) appended to `out`. False if libdeflate failed.
 //
 // A rendered page is half blank: rows of one colour cost a general compressor as much as any
 // other row, though they say almost nothing. Such rows are written here as runs, at a cost per
@@ -17,12 +17,10 @@ namespace rastool {
 // streams end in a final block, so the end of each is found, its final bit cleared and an empty
 // stored block appended, which brings the next stretch to a byte boundary.
 //
-// period: bytes per pixel (3 for true colour, 1 for packed indices and grey). Measured on
-// rendered pages, packed indices and grey lose 10-20 % in size this way, because libdeflate
-// at their level draws on the rows before a blank gap; true colour loses nothing. False if
-// libdeflate failed.
-bool DeflateRows(const uint8_t *rows, std::size_t rowCount, std::size_t rowStride, int period,
-                 int level, std::vector<uint8_t> &out);
+// Rows of packed indices or grey are not split so: measured on rendered pages, they lose 10-20 %
+// in size, because libdeflate at their level draws on the rows before a blank gap.
+bool DeflateRows(const uint8_t *rows, std::size_t rowCount, std::size_t rowStride, int level,
+                 std::vector<uint8_t> &out);
 
 // `data` deflated by libdeflate at `level` into one raw deflate stream appended to `out`.
 bool DeflateBytes(const uint8_t *data, std::size_t size, int level, std::vector<uint8_t> &out);

@@ -66,7 +66,7 @@ Deflated DeflateWhole(const Band &band)
     Deflated result;
     result.ok = band.bits == 24
                     ? DeflateRows(band.bytes.data(), band.bytes.size() / band.rowStride,
-                                  band.rowStride, 3, kTrueColourLevel, result.bytes)
+                                  band.rowStride, kTrueColourLevel, result.bytes)
                     : DeflateBytes(band.bytes.data(), band.bytes.size(), kIndexLevel, result.bytes);
     result.adler = libdeflate_adler32(1, band.bytes.data(), band.bytes.size());
     result.length = static_cast<uLong>(band.bytes.size());

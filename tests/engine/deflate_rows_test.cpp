@@ -8,6 +8,7 @@
 #include <libdeflate.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <functional>
 #include <random>
 #include <string>
@@ -65,7 +66,6 @@ void Marks(std::size_t y, uint8_t *row, std::size_t bytes)
 
 struct RowsCase {
     const char *name;
-    int period;
     std::size_t rowBytes;
     std::size_t rows;
     // Which rows are of one colour (the others carry marks or noise).
@@ -86,13 +86,9 @@ TEST_P(DeflateRowsTest, InflatesToTheExactRows)
     std::mt19937 random(7);
     const auto rows = Rows(c.rowBytes, c.rows, [&](std::size_t y, uint8_t *row) {
         if (c.oneColour(y)) {
-            // The colour changes from stretch to stretch, and is not grey in true colour.
+            // The colour changes from stretch to stretch, and is not a grey.
             const auto v = static_cast<uint8_t>(255 - (y / 16) * 3);
-            if (c.period == 3) {
-                Fill(row, c.rowBytes, {v, static_cast<uint8_t>(v / 2), 17});
-            } else {
-                Fill(row, c.rowBytes, {v});
-            }
+            Fill(row, c.rowBytes, {v, static_cast<uint8_t>(v / 2), 17});
         } else if (c.noise) {
             for (std::size_t i = 0; i < c.rowBytes; ++i) {
                 row[i] = static_cast<uint8_t>(random());
@@ -102,7 +98,7 @@ TEST_P(DeflateRowsTest, InflatesToTheExactRows)
         }
     });
     std::vector<uint8_t> out = {0xaa}; // what the stream is appended to stays as it was
-    ASSERT_TRUE(DeflateRows(rows.data(), c.rows, c.rowBytes + 1, c.period, c.level, out));
+    ASSERT_TRUE(DeflateRows(rows.data(), c.rows, c.rowBytes + 1, c.level, out));
     ASSERT_EQ(out[0], 0xaa);
     out.erase(out.begin());
     EXPECT_EQ(Inflate(out, rows.size()), rows);
@@ -119,51 +115,49 @@ const auto kPairs = [](std::size_t y) { return y % 5 < 2; };
 
 INSTANTIATE_TEST_SUITE_P(
     Pages, DeflateRowsTest,
-    testing::Values(RowsCase{"BlankTrueColour", 3, 1240 * 3, 300, kAll, false, 2},
-                    RowsCase{"BlankIndices", 1, 1240, 300, kAll, false, 6},
-                    RowsCase{"ContentOnly", 3, 600 * 3, 200, kNone, false, 2},
-                    RowsCase{"StretchesTrueColour", 3, 1240 * 3, 400, kStretches, false, 2},
-                    RowsCase{"StretchesIndices", 1, 1001, 400, kStretches, false, 6},
-                    RowsCase{"SingleRowsOfOneColour", 3, 500 * 3, 120, kSingles, false, 2},
-                    RowsCase{"PairsAreRuns", 1, 777, 150, kPairs, false, 6},
+    testing::Values(RowsCase{"Blank", 1240 * 3, 300, kAll, false, 2},
+                    RowsCase{"ContentOnly", 600 * 3, 200, kNone, false, 2},
+                    RowsCase{"Stretches", 1240 * 3, 400, kStretches, false, 2},
+                    RowsCase{"StretchesSmallestLevel", 900 * 3, 160, kStretches, false, 12},
+                    RowsCase{"SingleRowsOfOneColour", 500 * 3, 120, kSingles, false, 2},
+                    RowsCase{"Pairs", 259 * 3, 150, kPairs, false, 2},
                     // Random rows: libdeflate stores them, so stored blocks end its streams.
-                    RowsCase{"NoiseBetweenRuns", 3, 400 * 3, 120, kStretches, true, 2},
-                    RowsCase{"NoiseFastestLevel", 1, 3000, 90, kStretches, true, 1},
-                    RowsCase{"SmallestLevelMarks", 3, 900 * 3, 160, kStretches, false, 12},
-                    // Copies of 258 bytes and a rest of 1, 2, 3 and 4 bytes: a rest under three is
-                    // not a copy deflate can write.
-                    RowsCase{"CopyRestOne", 3, 3 + 258 * 4 + 1, 40, kStretches, false, 2},
-                    RowsCase{"CopyRestTwo", 1, 1 + 1 + 258 * 2 + 2, 40, kStretches, false, 6},
-                    RowsCase{"CopyRestThree", 3, 3 + 258 + 3, 40, kStretches, false, 2},
-                    RowsCase{"CopyRestFour", 1, 1 + 1 + 258 + 4, 40, kStretches, false, 6},
+                    RowsCase{"NoiseBetweenRuns", 400 * 3, 120, kStretches, true, 2},
+                    RowsCase{"NoiseFastestLevel", 1000 * 3, 90, kStretches, true, 1},
+                    // After the first pixel, copies of 258 bytes and a rest of 1, 2, 3 and 4 bytes:
+                    // a rest under three is not a copy deflate can write.
+                    RowsCase{"CopyRestOne", 3 + 258 * 4 + 1, 40, kStretches, false, 2},
+                    RowsCase{"CopyRestTwo", 3 + 258 * 2 + 2, 40, kStretches, false, 2},
+                    RowsCase{"CopyRestThree", 3 + 258 + 3, 40, kStretches, false, 2},
+                    RowsCase{"CopyRestFour", 3 + 258 + 4, 40, kStretches, false, 2},
                     // Rows around the shortest that is written as a run.
-                    RowsCase{"Narrow64", 1, 64, 64, kStretches, false, 6},
-                    RowsCase{"Narrow66", 1, 66, 64, kStretches, false, 6},
-                    RowsCase{"Narrow67TrueColour", 3, 67, 64, kStretches, false, 2},
-                    RowsCase{"OnePixelWide", 3, 3, 10, kAll, false, 2},
-                    RowsCase{"OneRow", 3, 1240 * 3, 1, kAll, false, 2},
-                    RowsCase{"OneContentRow", 1, 200, 1, kNone, false, 6}),
+                    RowsCase{"Narrow66", 66, 64, kStretches, false, 2},
+                    RowsCase{"Narrow67", 67, 64, kStretches, false, 2},
+                    RowsCase{"OnePixelWide", 3, 10, kAll, false, 2},
+                    RowsCase{"OneRow", 1240 * 3, 1, kAll, false, 2},
+                    RowsCase{"OneContentRow", 200 * 3, 1, kNone, false, 2}),
     [](const testing::TestParamInfo<RowsCase> &info) { return std::string(info.param.name); });
 
-TEST(DeflateRowsTest, PackedRowsOfOneColourMayEndInAPaddingByte)
+TEST(DeflateRowsTest, RunsBetweenContentAreBlocksOfTheirOwn)
 {
-    // Indices packed four bits to the byte, an odd width: the last byte holds one index and
-    // zero padding, yet the row is one colour.
-    const std::size_t rowBytes = 300;
+    const std::size_t rowBytes = 300 * 3;
     const auto rows = Rows(rowBytes, 40, [&](std::size_t y, uint8_t *row) {
-        Fill(row, rowBytes, {0x77});
-        row[rowBytes - 1] = 0x70;
         if (y % 10 == 9) {
             Marks(y, row, rowBytes);
+        } else {
+            Fill(row, rowBytes, {0x20, 0x40, 0x80});
         }
     });
     std::vector<uint8_t> out;
-    ASSERT_TRUE(DeflateRows(rows.data(), 40, rowBytes + 1, 1, 6, out));
+    ASSERT_TRUE(DeflateRows(rows.data(), 40, rowBytes + 1, 2, out));
     EXPECT_EQ(Inflate(out, rows.size()), rows);
-    // Runs between content: the stream's final block is not its first.
+    // The stream's final block is not its first, and the blocks before it end on byte
+    // boundaries: an empty stored block follows each.
     const auto end = FindDeflateStreamEnd(out.data(), out.size());
     ASSERT_TRUE(end);
     EXPECT_GT(end->finalBlockBit, 0u);
+    const uint8_t flush[] = {0x00, 0x00, 0xff, 0xff};
+    EXPECT_NE(std::search(out.begin(), out.end(), flush, flush + 4), out.end());
 }
 
 TEST(DeflateRowsTest, BlankRowsCostAFewBytesEach)
@@ -177,7 +171,7 @@ TEST(DeflateRowsTest, BlankRowsCostAFewBytesEach)
         }
     });
     std::vector<uint8_t> ours;
-    ASSERT_TRUE(DeflateRows(rows.data(), 2000, rowBytes + 1, 3, 2, ours));
+    ASSERT_TRUE(DeflateRows(rows.data(), 2000, rowBytes + 1, 2, ours));
     EXPECT_EQ(Inflate(ours, rows.size()), rows);
     // libdeflate alone, for the size the runs must not lose against.
     auto *compressor = libdeflate_alloc_compressor(2);
