@@ -184,13 +184,19 @@ private:
     void PutRows(const uint8_t *rows, int, int rowCount, std::ptrdiff_t stride) override
     {
         for (int i = 0; i < rowCount; ++i) {
-            const std::size_t at = own_.size();
-            own_.resize(at + 1 + rowBytes_);
-            own_[at] = 0; // filter: none
-            if (!PackIndices(rows + i * stride, bits_ == 24 ? Format().width * 3 : Format().width,
-                             bits_ == 24 ? 8 : bits_, own_.data() + at + 1)) {
-                Refuse("a pixel's palette index does not fit in " + std::to_string(bits_) +
-                       " bits");
+            const uint8_t *row = rows + i * stride;
+            if (bits_ >= 8) {
+                // Whole bytes: appended as they are, not into cleared space.
+                own_.push_back(0); // filter: none
+                own_.insert(own_.end(), row, row + rowBytes_);
+            } else {
+                const std::size_t at = own_.size();
+                own_.resize(at + 1 + rowBytes_);
+                own_[at] = 0;
+                if (!PackIndices(row, Format().width, bits_, own_.data() + at + 1)) {
+                    Refuse("a pixel's palette index does not fit in " + std::to_string(bits_) +
+                           " bits");
+                }
             }
             if (!whole_ && own_.size() >= kBandBytes) {
                 Submit(false);
