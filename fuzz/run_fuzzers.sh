@@ -19,9 +19,11 @@ cmake --build "$build" -j "${FUZZ_JOBS:-2}"
 seeds="$build/seeds"
 "$build/make_seeds" "$seeds"
 
-declare -A seed_of=([render_fuzzer]=render [option_parser_fuzzer]=options)
+# The rows fuzzer starts from nothing: any input describes a page.
+mkdir -p "$seeds/rows"
+declare -A seed_of=([render_fuzzer]=render [option_parser_fuzzer]=options [deflate_rows_fuzzer]=rows)
 status=0
-for target in render_fuzzer option_parser_fuzzer; do
+for target in render_fuzzer option_parser_fuzzer deflate_rows_fuzzer; do
   if [ ! -x "$build/$target" ]; then
     echo "== $target: not built"
     status=1
