@@ -100,31 +100,51 @@ uint64_t PaddedRowBytes(uint64_t width, int bits, uint64_t align)
     return (bytes + align - 1) / align * align;
 }
 
+namespace {
+
+// Whole bytes first, with the byte's pixel count known to the compiler, then the part-filled
+// last byte; every index is ORed into one word, so a single test at the end finds one out of
+// range.
+template <int kBits> bool PackIndicesAt(const uint8_t *indices, int width, uint8_t *out)
+{
+    constexpr int kPerByte = 8 / kBits;
+    unsigned all = 0;
+    const int whole = width / kPerByte;
+    for (int i = 0; i < whole; ++i, indices += kPerByte) {
+        unsigned byte = 0;
+        for (int k = 0; k < kPerByte; ++k) {
+            byte = (byte << kBits) | indices[k];
+            all |= indices[k];
+        }
+        out[i] = static_cast<uint8_t>(byte);
+    }
+    const int rest = width - whole * kPerByte;
+    if (rest > 0) {
+        unsigned byte = 0;
+        for (int k = 0; k < rest; ++k) {
+            byte |= static_cast<unsigned>(indices[k]) << (8 - kBits * (k + 1));
+            all |= indices[k];
+        }
+        out[whole] = static_cast<uint8_t>(byte);
+    }
+    return all < (1u << kBits);
+}
+
+} // namespace
+
 bool PackIndices(const uint8_t *indices, int width, int bits, uint8_t *out)
 {
-    if (bits == 8) {
+    switch (bits) {
+    case 8:
         std::copy(indices, indices + width, out);
         return true;
+    case 4:
+        return PackIndicesAt<4>(indices, width, out);
+    case 1:
+        return PackIndicesAt<1>(indices, width, out);
+    default:
+        return false;
     }
-    const int perByte = 8 / bits;
-    const unsigned limit = 1u << bits;
-    uint8_t accumulator = 0;
-    int filled = 0;
-    for (int x = 0; x < width; ++x) {
-        if (indices[x] >= limit) {
-            return false;
-        }
-        accumulator = static_cast<uint8_t>(accumulator | indices[x] << (8 - bits * (filled + 1)));
-        if (++filled == perByte) {
-            *out++ = accumulator;
-            accumulator = 0;
-            filled = 0;
-        }
-    }
-    if (filled > 0) {
-        *out = accumulator;
-    }
-    return true;
 }
 
 } // namespace rastool

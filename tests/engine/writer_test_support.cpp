@@ -387,10 +387,14 @@ TEST_P(PaletteIndexTest, IndexBeyondTheDepthIsRefused)
 {
     const WriterCase &c = GetParam();
     ASSERT_LT(c.bits, 8) << "every byte is a valid index at 8 bits";
-    TestImage image = MakeTestImage(c.bits, 9, 2);
-    image.pixels[7] = static_cast<uint8_t>(1 << c.bits);
-    TempDir dir;
-    EXPECT_THROW(WriteImage(c.make, image, dir.Path() / "page"), WriteError);
+    // Nine pixels a row: pixel 7 lies in a full byte, pixel 8 in the part-filled last one.
+    for (const int at : {7, 8}) {
+        SCOPED_TRACE(at);
+        TestImage image = MakeTestImage(c.bits, 9, 2);
+        image.pixels[static_cast<size_t>(at)] = static_cast<uint8_t>(1 << c.bits);
+        TempDir dir;
+        EXPECT_THROW(WriteImage(c.make, image, dir.Path() / "page"), WriteError);
+    }
 }
 
 } // namespace writer_test
