@@ -448,12 +448,16 @@ TEST(HardeningTest, ControlCharactersInArgumentsStayOnOneLine)
 }
 
 // A page that takes longer than the limit ends the run with a message, whatever the workers are
-// doing inside the library at that moment, and leaves no temporary file behind. A US Letter
-// page at 1200 dpi is 134 million pixels: far more than one second of work.
+// doing inside the library at that moment, and leaves no temporary file behind. A page 1700
+// points square at 1200 dpi is 800 million pixels, and eight images deep it is tens of seconds
+// of work: a US Letter page of one image came in under the second on a quiet machine.
 TEST(HardeningTest, PageTimeLimitEndsARunawayPage)
 {
     testpdf::Page page;
-    page.Gradient(0, 0, 612, 792, 64, 64);
+    page.width = page.height = 1700;
+    for (int layer = 0; layer < 8; ++layer) {
+        page.Gradient(0, 0, page.width, page.height, 64, 64);
+    }
     const auto start = std::chrono::steady_clock::now();
     const HardeningRun run(testpdf::MakePdf({page}), {"-r", "1200x1200", "--page-time-limit", "1"});
     const auto seconds =
