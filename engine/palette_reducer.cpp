@@ -39,18 +39,51 @@ uint32_t Pack(const uint8_t *p)
 }
 
 // The end of the run of pixels equal to pixel x. Runs of background are most of a page, so
-// they are compared four pixels (twelve bytes) at a time.
+// they are compared eight pixels (three 64-bit words) at a time; the edges of anti-aliased marks
+// are runs of one or two pixels, so the next pixel is looked at before anything is set up.
 int RunEnd(const uint8_t *rgb, int x, int width)
 {
-    uint8_t four[12];
-    for (int k = 0; k < 4; ++k) {
-        std::memcpy(four + k * 3, rgb + x * 3, 3);
-    }
+    const uint8_t *first = rgb + x * 3;
     int end = x + 1;
-    while (end + 4 <= width && std::memcmp(rgb + end * 3, four, sizeof four) == 0) {
-        end += 4;
+    if (end == width || std::memcmp(rgb + end * 3, first, 3) != 0) {
+        return end;
     }
-    while (end < width && std::memcmp(rgb + end * 3, four, 3) == 0) {
+    uint8_t eight[24];
+    for (int k = 0; k < 8; ++k) {
+        std::memcpy(eight + k * 3, first, 3);
+    }
+    uint64_t run[3];
+    std::memcpy(run, eight, sizeof run);
+    for (; end + 8 <= width; end += 8) {
+        uint64_t next[3];
+        std::memcpy(next, rgb + end * 3, sizeof next);
+        if (((next[0] ^ run[0]) | (next[1] ^ run[1]) | (next[2] ^ run[2])) != 0) {
+            break;
+        }
+    }
+    while (end < width && std::memcmp(rgb + end * 3, first, 3) == 0) {
+        ++end;
+    }
+    return end;
+}
+
+// The end of the run of indices equal to index x, four at a time.
+int RunEnd(const uint16_t *indices, int x, int limit)
+{
+    const uint16_t value = indices[x];
+    int end = x + 1;
+    if (end == limit || indices[end] != value) {
+        return end;
+    }
+    const uint64_t four = value * 0x0001000100010001ull;
+    for (; end + 4 <= limit; end += 4) {
+        uint64_t next;
+        std::memcpy(&next, indices + end, sizeof next);
+        if (next != four) {
+            break;
+        }
+    }
+    while (end < limit && indices[end] == value) {
         ++end;
     }
     return end;
@@ -181,15 +214,16 @@ std::vector<Colour> QuantiseHistogram(const std::vector<Weighted> &histogram, in
 }
 
 // Kept bands are mostly runs of one 16-bit index; deflate's fastest level finds them.
-std::vector<uint8_t> Deflate(const std::vector<uint8_t> &raw)
+std::vector<uint8_t> Deflate(const uint16_t *indices, std::size_t count)
 {
     z_stream z{};
     if (deflateInit2(&z, 1, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
         throw std::bad_alloc();
     }
-    std::vector<uint8_t> out(deflateBound(&z, raw.size()));
-    z.next_in = const_cast<Bytef *>(raw.data());
-    z.avail_in = static_cast<uInt>(raw.size());
+    const std::size_t bytes = count * sizeof *indices;
+    std::vector<uint8_t> out(deflateBound(&z, bytes));
+    z.next_in = reinterpret_cast<Bytef *>(const_cast<uint16_t *>(indices));
+    z.avail_in = static_cast<uInt>(bytes);
     z.next_out = out.data();
     z.avail_out = static_cast<uInt>(out.size());
     const int status = deflate(&z, Z_FINISH);
@@ -202,15 +236,16 @@ std::vector<uint8_t> Deflate(const std::vector<uint8_t> &raw)
     return out;
 }
 
-void Inflate(const std::vector<uint8_t> &packed, uint8_t *out, std::size_t size)
+void Inflate(const std::vector<uint8_t> &packed, uint16_t *indices, std::size_t count)
 {
+    const std::size_t size = count * sizeof *indices;
     z_stream z{};
     if (inflateInit2(&z, -15) != Z_OK) {
         throw std::bad_alloc();
     }
     z.next_in = const_cast<Bytef *>(packed.data());
     z.avail_in = static_cast<uInt>(packed.size());
-    z.next_out = out;
+    z.next_out = reinterpret_cast<Bytef *>(indices);
     z.avail_out = static_cast<uInt>(size);
     const int status = inflate(&z, Z_FINISH);
     const bool whole = status == Z_STREAM_END && z.total_out == size;
@@ -224,7 +259,7 @@ void Inflate(const std::vector<uint8_t> &packed, uint8_t *out, std::size_t size)
 
 NearestColour::NearestColour(const std::vector<Colour> &palette)
     : sole_(std::size_t{1} << 15, kUnknown), cells_(std::size_t{1} << (3 * kCellBits)),
-      keys_(std::size_t{1} << kCacheBits, UINT32_MAX), values_(std::size_t{1} << kCacheBits, 0)
+      cache_(std::size_t{1} << kCacheBits)
 {
     if (palette.empty() || palette.size() > 256) {
         throw std::logic_error("a palette has 1 to 256 colours");
@@ -233,6 +268,7 @@ NearestColour::NearestColour(const std::vector<Colour> &palette)
         palette_.push_back(
             Entry{palette[i].r, palette[i].g, palette[i].b, static_cast<uint8_t>(i)});
     }
+    std::fill(cache_.begin(), cache_.end(), Search(0));
 }
 
 // The entry nearer to every colour of the cell (8 levels on each side) than any other entry
@@ -307,8 +343,10 @@ const std::vector<NearestColour::Entry> &NearestColour::Candidates(int cell)
     return list;
 }
 
-uint8_t NearestColour::Search(int r, int g, int b)
+uint8_t NearestColour::Search(uint32_t rgb)
 {
+    const int r = static_cast<int>(rgb >> 16), g = static_cast<int>(rgb >> 8 & 0xFF),
+              b = static_cast<int>(rgb & 0xFF);
     const int cell = (r >> (8 - kCellBits)) << (2 * kCellBits) |
                      (g >> (8 - kCellBits)) << kCellBits | b >> (8 - kCellBits);
     int best = INT_MAX;
@@ -326,8 +364,8 @@ uint8_t NearestColour::Search(int r, int g, int b)
 
 struct PaletteReducer::KeptBand {
     int rows = 0;
-    bool deflated = false;
-    std::vector<uint8_t> bytes;
+    std::unique_ptr<uint16_t[]> raw; // the indices as counted, or
+    std::vector<uint8_t> deflated;   // them deflated
 };
 
 PaletteReducer::PaletteReducer(int bits, const PageFormat &format, ImageWriter &writer,
@@ -374,30 +412,32 @@ bool PaletteReducer::Count(const uint8_t *rgb, uint16_t *out, int width)
     return true;
 }
 
+// Room for `count` indices in counted_, left uninitialised: they are all written before use.
+uint16_t *PaletteReducer::Scratch(std::size_t count)
+{
+    if (countedSize_ < count) {
+        counted_.reset();
+        counted_.reset(new uint16_t[count]);
+        countedSize_ = count;
+    }
+    return counted_.get();
+}
+
+// Keeps the band just counted: raw bands take counted_ over, so the indices are never copied.
 void PaletteReducer::Keep(int rowCount)
 {
     KeptBand band;
     band.rows = rowCount;
     const std::size_t count = static_cast<std::size_t>(rowCount) * format_.width;
-    band.bytes.resize(count * 2);
-    std::memcpy(band.bytes.data(), counted_.data(), count * 2);
-    if (keptBytes_ + band.bytes.size() > kRawKeptBytes) {
-        band.bytes = Deflate(band.bytes);
-        band.deflated = true;
-    }
-    keptBytes_ += band.bytes.size();
-    kept_.push_back(std::move(band));
-}
-
-std::vector<uint16_t> PaletteReducer::Unpack(const KeptBand &band) const
-{
-    std::vector<uint16_t> indices(static_cast<std::size_t>(band.rows) * format_.width);
-    if (band.deflated) {
-        Inflate(band.bytes, reinterpret_cast<uint8_t *>(indices.data()), indices.size() * 2);
+    if (keptBytes_ + count * sizeof(uint16_t) > kRawKeptBytes) {
+        band.deflated = Deflate(counted_.get(), count);
+        keptBytes_ += band.deflated.size();
     } else {
-        std::memcpy(indices.data(), band.bytes.data(), indices.size() * 2);
+        band.raw = std::move(counted_);
+        countedSize_ = 0;
+        keptBytes_ += count * sizeof(uint16_t);
     }
-    return indices;
+    kept_.push_back(std::move(band));
 }
 
 void PaletteReducer::Take(const uint8_t *rgb, int rowCount, std::ptrdiff_t stride)
@@ -407,10 +447,10 @@ void PaletteReducer::Take(const uint8_t *rgb, int rowCount, std::ptrdiff_t strid
         return;
     }
     const auto width = static_cast<std::size_t>(format_.width);
-    counted_.resize(width * static_cast<std::size_t>(rowCount));
+    uint16_t *counted = Scratch(width * static_cast<std::size_t>(rowCount));
     bool fits = true;
     for (int row = 0; row < rowCount && fits; ++row) {
-        fits = Count(rgb + row * stride, counted_.data() + row * width, format_.width);
+        fits = Count(rgb + row * stride, counted + row * width, format_.width);
     }
     if (fits) {
         Keep(rowCount);
@@ -517,15 +557,7 @@ struct KeptRow {
         isNear = near[kept[x]];
         return toPalette[kept[x]];
     }
-    int RunEnd(int x, int limit) const
-    {
-        const uint16_t value = kept[x];
-        int end = x + 1;
-        while (end < limit && kept[end] == value) {
-            ++end;
-        }
-        return end;
-    }
+    int RunEnd(int x, int limit) const { return rastool::RunEnd(kept, x, limit); }
 };
 
 } // namespace
@@ -618,12 +650,17 @@ void PaletteReducer::WriteKept()
         near[i] = Near(format_.palette[toPalette[i]], Pack(colours_[i]));
     }
     for (KeptBand &band : kept_) {
-        const std::vector<uint16_t> kept = Unpack(band);
-        band.bytes.clear();
-        band.bytes.shrink_to_fit();
-        indices_.resize(kept.size());
+        const std::size_t count = static_cast<std::size_t>(band.rows) * width;
+        const uint16_t *kept = band.raw.get();
+        if (!kept) {
+            uint16_t *unpacked = Scratch(count);
+            Inflate(band.deflated, unpacked, count);
+            band.deflated = std::vector<uint8_t>();
+            kept = unpacked;
+        }
+        indices_.resize(count);
         for (int row = 0; row < band.rows; ++row) {
-            const uint16_t *in = kept.data() + row * width;
+            const uint16_t *in = kept + row * width;
             uint8_t *out = indices_.data() + row * width;
             if (errorThis_.empty()) {
                 for (std::size_t x = 0; x < width; ++x) {
@@ -634,6 +671,7 @@ void PaletteReducer::WriteKept()
             }
         }
         writer_.WriteRows(indices_.data(), band.rows, static_cast<std::ptrdiff_t>(width));
+        band.raw.reset();
     }
     kept_.clear();
     keptBytes_ = 0;
