@@ -547,15 +547,16 @@ struct RgbRow {
 // A kept row: indices of the page's colours, each with its nearest entry worked out once.
 struct KeptRow {
     const uint16_t *kept;
-    const std::vector<Colour> &colours;
-    const std::vector<uint8_t> &toPalette;
-    const std::vector<bool> &near;
+    const uint32_t *colours;
+    const uint16_t *nearest; // the nearest entry, plus kNear if it is near enough
 
-    uint32_t ColourAt(int x) const { return Pack(colours[kept[x]]); }
+    static constexpr uint16_t kNear = 0x100;
+    uint32_t ColourAt(int x) const { return colours[kept[x]]; }
     uint8_t Nearest(int x, bool &isNear) const
     {
-        isNear = near[kept[x]];
-        return toPalette[kept[x]];
+        const uint16_t entry = nearest[kept[x]];
+        isNear = (entry & kNear) != 0;
+        return static_cast<uint8_t>(entry);
     }
     int RunEnd(int x, int limit) const { return rastool::RunEnd(kept, x, limit); }
 };
@@ -571,7 +572,52 @@ struct KeptRow {
 template <typename Row> void PaletteReducer::Diffuse(const Row &row, uint8_t *out)
 {
     const int width = format_.width;
+    // Locals rather than members: the stores to `out` could otherwise alias them and have them
+    // reloaded for every pixel.
+    int *const errorThis = errorThis_.data();
+    int *const errorNext = errorNext_.data();
+    const Colour *const palette = format_.palette.data();
+    NearestColour &nearest = *nearest_;
     dirtyNext_.clear();
+    // The last span of the next row that error was passed into, still open to growing.
+    int openFrom = 0, openTo = -1;
+    // Diffuses pixel x and clears its incoming error; true if it passed error on. No incoming
+    // error leaves the pixel's colour as it is.
+    auto diffuse = [&](int x) {
+        const uint32_t colour = row.ColourAt(x);
+        int *here = errorThis + (static_cast<std::size_t>(x) + 1) * 3;
+        const int wanted[3] = {
+            std::clamp((static_cast<int>(colour >> 16) * 16 + here[0] + 8) >> 4, 0, 255),
+            std::clamp((static_cast<int>(colour >> 8 & 0xFF) * 16 + here[1] + 8) >> 4, 0, 255),
+            std::clamp((static_cast<int>(colour & 0xFF) * 16 + here[2] + 8) >> 4, 0, 255)};
+        here[0] = here[1] = here[2] = 0;
+        const uint8_t index =
+            nearest.Find(static_cast<uint32_t>(wanted[0]) << 16 |
+                         static_cast<uint32_t>(wanted[1]) << 8 | static_cast<uint32_t>(wanted[2]));
+        const Colour shown = palette[index];
+        out[x] = index;
+        const int error[3] = {wanted[0] - shown.r, wanted[1] - shown.g, wanted[2] - shown.b};
+        if (std::abs(error[0]) <= kDeadZone && std::abs(error[1]) <= kDeadZone &&
+            std::abs(error[2]) <= kDeadZone) {
+            return false;
+        }
+        int *next = errorNext + static_cast<std::size_t>(x) * 3;
+        for (int c = 0; c < 3; ++c) {
+            here[c + 3] += error[c] * 7;
+            next[c] += error[c] * 3;
+            next[c + 3] += error[c] * 5;
+            next[c + 6] += error[c];
+        }
+        const int from = std::max(0, x - 1), to = std::min(width, x + 2);
+        if (openTo < from) {
+            if (openTo >= 0) {
+                dirtyNext_.emplace_back(openFrom, openTo);
+            }
+            openFrom = from;
+        }
+        openTo = to;
+        return true;
+    };
     std::size_t span = 0;
     bool carried = false;
     for (int x = 0; x < width;) {
@@ -589,8 +635,13 @@ template <typename Row> void PaletteReducer::Diffuse(const Row &row, uint8_t *ou
                 continue;
             }
         }
-        carried = DiffusePixel(row.ColourAt(x), x, out);
-        ++x;
+        // Inside a span holding error every pixel is diffused; outside it, this one.
+        for (const int end = x >= dirtyFrom ? dirtyThis_[span].second : x + 1; x < end; ++x) {
+            carried = diffuse(x);
+        }
+    }
+    if (openTo >= 0) {
+        dirtyNext_.emplace_back(openFrom, openTo);
     }
     errorThis_.swap(errorNext_);
     dirtyThis_.swap(dirtyNext_);
@@ -600,54 +651,18 @@ template <typename Row> void PaletteReducer::Diffuse(const Row &row, uint8_t *ou
     std::fill_n(errorNext_.end() - 3, 3, 0);
 }
 
-// Diffuses pixel x and clears its incoming error; true if it passed error on.
-bool PaletteReducer::DiffusePixel(uint32_t colour, int x, uint8_t *out)
-{
-    int *here = errorThis_.data() + (static_cast<std::size_t>(x) + 1) * 3;
-    uint32_t wanted = colour;
-    if ((here[0] | here[1] | here[2]) != 0) {
-        wanted = 0;
-        for (int c = 0; c < 3; ++c) {
-            const int level = static_cast<int>(colour >> (16 - 8 * c) & 0xFF);
-            wanted = wanted << 8 |
-                     static_cast<uint32_t>(std::clamp((level * 16 + here[c] + 8) >> 4, 0, 255));
-            here[c] = 0;
-        }
-    }
-    const uint8_t index = nearest_->Find(wanted);
-    out[x] = index;
-    const Colour &shown = format_.palette[index];
-    const int error[3] = {static_cast<int>(wanted >> 16) - shown.r,
-                          static_cast<int>(wanted >> 8 & 0xFF) - shown.g,
-                          static_cast<int>(wanted & 0xFF) - shown.b};
-    if (std::max({std::abs(error[0]), std::abs(error[1]), std::abs(error[2])}) <= kDeadZone) {
-        return false;
-    }
-    int *next = errorNext_.data() + static_cast<std::size_t>(x) * 3;
-    for (int c = 0; c < 3; ++c) {
-        here[c + 3] += error[c] * 7;
-        next[c] += error[c] * 3;
-        next[c + 3] += error[c] * 5;
-        next[c + 6] += error[c];
-    }
-    const int from = std::max(0, x - 1), to = std::min(format_.width, x + 2);
-    if (!dirtyNext_.empty() && dirtyNext_.back().second >= from) {
-        dirtyNext_.back().second = std::max(dirtyNext_.back().second, to);
-    } else {
-        dirtyNext_.emplace_back(from, to);
-    }
-    return true;
-}
-
 // Writes the kept bands in the chosen palette and lets them go.
 void PaletteReducer::WriteKept()
 {
     const auto width = static_cast<std::size_t>(format_.width);
+    std::vector<uint32_t> colours(colours_.size());
     std::vector<uint8_t> toPalette(colours_.size());
-    std::vector<bool> near(colours_.size());
+    std::vector<uint16_t> nearest(colours_.size());
     for (std::size_t i = 0; i < colours_.size(); ++i) {
-        toPalette[i] = exact_ ? static_cast<uint8_t>(i) : nearest_->Find(Pack(colours_[i]));
-        near[i] = Near(format_.palette[toPalette[i]], Pack(colours_[i]));
+        colours[i] = Pack(colours_[i]);
+        toPalette[i] = exact_ ? static_cast<uint8_t>(i) : nearest_->Find(colours[i]);
+        nearest[i] =
+            toPalette[i] | (Near(format_.palette[toPalette[i]], colours[i]) ? KeptRow::kNear : 0);
     }
     for (KeptBand &band : kept_) {
         const std::size_t count = static_cast<std::size_t>(band.rows) * width;
@@ -667,7 +682,7 @@ void PaletteReducer::WriteKept()
                     out[x] = toPalette[in[x]];
                 }
             } else {
-                Diffuse(KeptRow{in, colours_, toPalette, near}, out);
+                Diffuse(KeptRow{in, colours.data(), nearest.data()}, out);
             }
         }
         writer_.WriteRows(indices_.data(), band.rows, static_cast<std::ptrdiff_t>(width));

@@ -107,7 +107,6 @@ private:
     void Remap(const uint8_t *rgb, int rowCount, std::ptrdiff_t stride);
     void MapNearest(const uint8_t *rgb, uint8_t *out);
     template <typename Row> void Diffuse(const Row &row, uint8_t *out);
-    bool DiffusePixel(uint32_t colour, int x, uint8_t *out);
 
     int capacity_;
     PageFormat format_;
