@@ -30,8 +30,9 @@ constexpr int kQuantiserSpeed = 8;
 // The page colours the table tracks: the colours of anti-aliased text and line art, well short
 // of a photograph's.
 constexpr std::size_t kMaxColours = 1 << 16;
-constexpr int kSlotBits = 17;
-constexpr uint32_t kSlots = 1u << kSlotBits;
+// The table starts small, so that the few thousand colours of a text page are looked up in the
+// fastest caches, and doubles whenever it is half full.
+constexpr int kFirstSlotBits = 12;
 
 uint32_t Pack(const uint8_t *p)
 {
@@ -39,8 +40,10 @@ uint32_t Pack(const uint8_t *p)
 }
 
 // The end of the run of pixels equal to pixel x. Runs of background are most of a page, so
-// they are compared eight pixels (three 64-bit words) at a time; the edges of anti-aliased marks
-// are runs of one or two pixels, so the next pixel is looked at before anything is set up.
+// they are compared eight pixels (three 64-bit words) at a time: the next eight pixels continue
+// the run when their bytes equal the bytes one pixel earlier, pixel end - 1 being in it. The
+// edges of anti-aliased marks are runs of one or two pixels, so the next pixel is looked at
+// first.
 int RunEnd(const uint8_t *rgb, int x, int width)
 {
     const uint8_t *first = rgb + x * 3;
@@ -48,16 +51,11 @@ int RunEnd(const uint8_t *rgb, int x, int width)
     if (end == width || std::memcmp(rgb + end * 3, first, 3) != 0) {
         return end;
     }
-    uint8_t eight[24];
-    for (int k = 0; k < 8; ++k) {
-        std::memcpy(eight + k * 3, first, 3);
-    }
-    uint64_t run[3];
-    std::memcpy(run, eight, sizeof run);
-    for (; end + 8 <= width; end += 8) {
-        uint64_t next[3];
+    for (++end; end + 8 <= width; end += 8) {
+        uint64_t earlier[3], next[3];
+        std::memcpy(earlier, rgb + end * 3 - 3, sizeof earlier);
         std::memcpy(next, rgb + end * 3, sizeof next);
-        if (((next[0] ^ run[0]) | (next[1] ^ run[1]) | (next[2] ^ run[2])) != 0) {
+        if (((next[0] ^ earlier[0]) | (next[1] ^ earlier[1]) | (next[2] ^ earlier[2])) != 0) {
             break;
         }
     }
@@ -371,7 +369,7 @@ struct PaletteReducer::KeptBand {
 PaletteReducer::PaletteReducer(int bits, const PageFormat &format, ImageWriter &writer,
                                PageSampler sampler)
     : capacity_(1 << bits), format_(format), writer_(writer), sampler_(std::move(sampler)),
-      slotKeys_(kSlots, 0), slotIndex_(kSlots, 0)
+      slotBits_(kFirstSlotBits), slots_(std::size_t{1} << kFirstSlotBits, 0)
 {
     if (bits != 4 && bits != 8) {
         throw std::logic_error("palette pages have 4 or 8 bits per pixel");
@@ -392,24 +390,47 @@ bool PaletteReducer::Count(const uint8_t *rgb, uint16_t *out, int width)
         const uint32_t colour = Pack(rgb + x * 3);
         const int start = x;
         x = RunEnd(rgb, x, width);
-        uint32_t slot = (colour * 0x9E3779B1u) >> (32 - kSlotBits);
-        while (slotKeys_[slot] != 0 && slotKeys_[slot] != colour + 1) {
-            slot = (slot + 1) & (kSlots - 1);
+        const uint64_t key = static_cast<uint64_t>(colour + 1) << 16;
+        const uint32_t mask = static_cast<uint32_t>(slots_.size() - 1);
+        uint32_t slot = (colour * 0x9E3779B1u) >> (32 - slotBits_);
+        while (slots_[slot] != 0 && (slots_[slot] & ~uint64_t{0xFFFF}) != key) {
+            slot = (slot + 1) & mask;
         }
-        if (slotKeys_[slot] == 0) {
+        uint16_t index;
+        if (slots_[slot] != 0) {
+            index = static_cast<uint16_t>(slots_[slot]);
+        } else {
             if (colours_.size() == kMaxColours) {
                 return false;
             }
-            slotKeys_[slot] = colour + 1;
-            slotIndex_[slot] = static_cast<uint16_t>(colours_.size());
+            index = static_cast<uint16_t>(colours_.size());
+            slots_[slot] = key | index;
             colours_.push_back(ColourOf(colour));
             counts_.push_back(0);
+            if (colours_.size() * 2 > slots_.size()) {
+                Grow();
+            }
         }
-        const uint16_t index = slotIndex_[slot];
         counts_[index] += static_cast<uint64_t>(x - start);
         Fill(out + start, out + x, index);
     }
     return true;
+}
+
+// Doubles the colour table and puts every colour back in.
+void PaletteReducer::Grow()
+{
+    ++slotBits_;
+    slots_.assign(std::size_t{1} << slotBits_, 0);
+    const uint32_t mask = static_cast<uint32_t>(slots_.size() - 1);
+    for (std::size_t i = 0; i < colours_.size(); ++i) {
+        const uint32_t colour = Pack(colours_[i]);
+        uint32_t slot = (colour * 0x9E3779B1u) >> (32 - slotBits_);
+        while (slots_[slot] != 0) {
+            slot = (slot + 1) & mask;
+        }
+        slots_[slot] = static_cast<uint64_t>(colour + 1) << 16 | i;
+    }
 }
 
 // Room for `count` indices in counted_, left uninitialised: they are all written before use.

@@ -100,6 +100,7 @@ public:
 private:
     struct KeptBand;
     bool Count(const uint8_t *rgb, uint16_t *out, int width);
+    void Grow();
     uint16_t *Scratch(std::size_t count);
     void Keep(int rowCount);
     void Begin(std::vector<Colour> palette);
@@ -112,10 +113,10 @@ private:
     PageFormat format_;
     ImageWriter &writer_;
     PageSampler sampler_;
-    // The page's colours: an open-addressed table of colour + 1 (0 is empty) to its index in
-    // colours_, and how many pixels have each.
-    std::vector<uint32_t> slotKeys_;
-    std::vector<uint16_t> slotIndex_;
+    // The page's colours: an open-addressed table of colour + 1 (0 is empty) in the upper bits
+    // and its index in colours_ in the lower 16, and how many pixels have each.
+    int slotBits_;
+    std::vector<uint64_t> slots_;
     std::vector<Colour> colours_;
     std::vector<uint64_t> counts_;
     std::vector<KeptBand> kept_;

@@ -167,6 +167,41 @@ TEST(PaletteReducerTest, OneColourTooManyIsQuantisedFromThePagesColours)
     }
 }
 
+// Thousands of colours make the colour table grow while bands are counted; at 8 bits each
+// colour is then written as its nearest entry, so a colour that lost its place or was given
+// another's index in the growing table shows as a pixel off its nearest entry.
+TEST(PaletteReducerTest, ColoursCountedAcrossTableGrowthMapToTheirNearestEntry)
+{
+    for (int colours : {2049, 5000, 40000}) {
+        const int width = 300, height = colours / 150 + 40;
+        // Red and green spell out the colour's number, so every one is distinct.
+        std::mt19937 random(13);
+        std::vector<uint8_t> rgb;
+        for (int i = 0; i < width * height; ++i) {
+            const int c = i < colours ? i : static_cast<int>(random() % colours);
+            rgb.insert(rgb.end(), {static_cast<uint8_t>(c), static_cast<uint8_t>(c >> 8),
+                                   static_cast<uint8_t>(c * 97)});
+        }
+        IndexWriter w;
+        PaletteReducer reducer(8, Page(width, height), w, [&] {
+            return PageSample{width, height, rgb};
+        });
+        Feed(reducer, rgb, width, height, 9);
+        EXPECT_FALSE(reducer.Streamed()) << colours;
+        const auto &palette = w.format().palette;
+        ASSERT_EQ(w.indices.size(), static_cast<size_t>(width * height));
+        for (size_t i = 0; i < w.indices.size(); ++i) {
+            int best = INT_MAX;
+            for (const Colour &p : palette) {
+                best = std::min(best, Distance(p, At(rgb, i)));
+            }
+            ASSERT_LT(w.indices[i], palette.size());
+            ASSERT_EQ(Distance(palette[w.indices[i]], At(rgb, i)), best)
+                << colours << " colours, pixel " << i;
+        }
+    }
+}
+
 // More distinct colours than the table tracks (a photograph): the palette comes from the
 // colours counted so far and the sample, and the page is written while its bands arrive.
 TEST(PaletteReducerTest, PhotographStreamsWithAPaletteFromTheSample)
