@@ -87,12 +87,16 @@ int RunEnd(const uint16_t *indices, int x, int limit)
     return end;
 }
 
-// std::fill, four indices per store: at -O2 the compiler leaves the plain loop scalar.
+// std::fill, sixteen indices per copy of a 32-byte block: at -O2 the compiler leaves the plain
+// loop scalar, yet copies a block of known size with the widest stores it has.
 void Fill(uint16_t *begin, uint16_t *end, uint16_t value)
 {
-    const uint64_t four = value * 0x0001000100010001ull;
-    for (; end - begin >= 4; begin += 4) {
-        std::memcpy(begin, &four, sizeof four);
+    if (end - begin >= 16) {
+        const uint64_t four = value * 0x0001000100010001ull;
+        const uint64_t sixteen[4] = {four, four, four, four};
+        for (; end - begin >= 16; begin += 16) {
+            std::memcpy(begin, sixteen, sizeof sixteen);
+        }
     }
     for (; begin < end; ++begin) {
         *begin = value;
