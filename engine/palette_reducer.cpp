@@ -389,33 +389,43 @@ PaletteReducer::~PaletteReducer() = default;
 // colour does not fit in the table.
 bool PaletteReducer::Count(const uint8_t *rgb, uint16_t *out, int width)
 {
+    // Locals rather than members: the stores to `out` could otherwise alias them.
+    uint64_t *slots = slots_.data();
+    uint32_t mask = static_cast<uint32_t>(slots_.size() - 1);
+    int shift = 32 - slotBits_;
+    uint64_t *counts = counts_.data();
     int x = 0;
     while (x < width) {
-        const uint32_t colour = Pack(rgb + x * 3);
+        const uint8_t *pixel = rgb + x * 3;
+        const uint32_t colour = Pack(pixel);
         const int start = x;
-        x = RunEnd(rgb, x, width);
+        // Most runs are the single pixels of anti-aliased edges.
+        x = x + 1 < width && std::memcmp(pixel, pixel + 3, 3) == 0 ? RunEnd(rgb, x, width) : x + 1;
         const uint64_t key = static_cast<uint64_t>(colour + 1) << 16;
-        const uint32_t mask = static_cast<uint32_t>(slots_.size() - 1);
-        uint32_t slot = (colour * 0x9E3779B1u) >> (32 - slotBits_);
-        while (slots_[slot] != 0 && (slots_[slot] & ~uint64_t{0xFFFF}) != key) {
+        uint32_t slot = (colour * 0x9E3779B1u) >> shift;
+        while (slots[slot] != 0 && (slots[slot] & ~uint64_t{0xFFFF}) != key) {
             slot = (slot + 1) & mask;
         }
         uint16_t index;
-        if (slots_[slot] != 0) {
-            index = static_cast<uint16_t>(slots_[slot]);
+        if (slots[slot] != 0) {
+            index = static_cast<uint16_t>(slots[slot]);
         } else {
             if (colours_.size() == kMaxColours) {
                 return false;
             }
             index = static_cast<uint16_t>(colours_.size());
-            slots_[slot] = key | index;
+            slots[slot] = key | index;
             colours_.push_back(ColourOf(colour));
             counts_.push_back(0);
+            counts = counts_.data();
             if (colours_.size() * 2 > slots_.size()) {
                 Grow();
+                slots = slots_.data();
+                mask = static_cast<uint32_t>(slots_.size() - 1);
+                shift = 32 - slotBits_;
             }
         }
-        counts_[index] += static_cast<uint64_t>(x - start);
+        counts[index] += static_cast<uint64_t>(x - start);
         Fill(out + start, out + x, index);
     }
     return true;
