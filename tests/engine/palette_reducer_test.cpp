@@ -384,6 +384,61 @@ TEST(PaletteReducerTest, DiffusionMatchesDiffusingEveryPixel)
     }
 }
 
+// Runs are found several pixels at a time. Row y of this page is one colour but for pixel y,
+// which differs in one channel by `step` levels, so the odd pixel sits at every place of the
+// blocks compared at once, and at both ends of the row.
+std::vector<uint8_t> OddPixelPerRow(int width, int channel, int step)
+{
+    std::vector<uint8_t> rgb;
+    for (int i = 0; i < width * width; ++i) {
+        rgb.insert(rgb.end(), {200, 120, 40});
+    }
+    for (int y = 0; y < width; ++y) {
+        rgb[(static_cast<size_t>(y) * width + y) * 3 + channel] += static_cast<uint8_t>(step);
+    }
+    return rgb;
+}
+
+class OddPixelTest : public ::testing::TestWithParam<int> {};
+
+// One level off in any one channel is another colour, kept exactly.
+TEST_P(OddPixelTest, OneLevelOffEndsTheRun)
+{
+    const int channel = GetParam(), width = 45;
+    const auto rgb = OddPixelPerRow(width, channel, 1);
+    IndexWriter w;
+    PaletteReducer reducer(4, Page(width, width), w, nullptr);
+    Feed(reducer, rgb, width, width, 8);
+    ASSERT_TRUE(reducer.Exact());
+    ASSERT_EQ(w.indices.size(), rgb.size() / 3);
+    for (size_t i = 0; i < w.indices.size(); ++i) {
+        ASSERT_EQ(w.format().palette[w.indices[i]], At(rgb, i)) << "pixel " << i;
+    }
+}
+
+// Diffused, the kept rows go by runs of their colours' indices: they must stop at the odd pixel
+// just as diffusing every pixel does. A gradient in the last rows gives the page more colours
+// than sixteen.
+TEST_P(OddPixelTest, DiffusedRunsStopAtTheOddPixel)
+{
+    const int channel = GetParam(), width = 45;
+    auto rgb = OddPixelPerRow(width, channel, -150);
+    for (size_t i = static_cast<size_t>(width) * (width - 4) * 3; i < rgb.size(); i += 3) {
+        rgb[i + 1] = static_cast<uint8_t>(i / 3 * 5);
+    }
+    IndexWriter w;
+    PaletteReducer reducer(4, Page(width, width), w, nullptr);
+    Feed(reducer, rgb, width, width, 8);
+    ASSERT_FALSE(reducer.Exact());
+    const auto plain = PlainDiffusion(rgb, width, width, w.format().palette);
+    ASSERT_EQ(w.indices.size(), plain.size());
+    for (size_t i = 0; i < plain.size(); ++i) {
+        ASSERT_EQ(w.indices[i], plain[i]) << "pixel " << i;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(EachChannel, OddPixelTest, ::testing::Values(0, 1, 2));
+
 // A page of few colours whose kept indices cannot be compressed below their bound stops
 // waiting for its end: it is written while its bands still arrive, so memory stays bounded.
 // Random indices over 256 colours hardly compress: 14000 rows of them pass 24 MB.
