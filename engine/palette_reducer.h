@@ -132,6 +132,9 @@ private:
     // The spans [first, second) of the error rows that may hold error, left to right; every
     // slot outside them is zero.
     std::vector<std::pair<int, int>> dirtyThis_, dirtyNext_;
+    // Each colour diffused to in the upper 32 bits, its nearest entry and that entry's colour
+    // below.
+    std::vector<uint64_t> shown_;
 };
 
 } // namespace rastool
