@@ -457,7 +457,7 @@ void PaletteReducer::Grow()
 uint16_t *PaletteReducer::Scratch(std::size_t count)
 {
     if (countedSize_ < count) {
-        counted_.reset();
+        counted_.reset(); // before allocating, so that the two are never held at once
         counted_.reset(new uint16_t[count]);
         countedSize_ = count;
     }
