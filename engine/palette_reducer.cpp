@@ -624,15 +624,21 @@ template <typename Row> void PaletteReducer::Diffuse(const Row &row, uint8_t *ou
     dirtyNext_.clear();
     // The last span of the next row that error was passed into, still open to growing.
     int openFrom = 0, openTo = -1;
+    // The error passed to the right, held here rather than in the error row so that a pixel does
+    // not wait for the one before it to be stored and read back. Only a diffused pixel passes
+    // error on, and the pixel after one that did is always diffused, so it is zero wherever
+    // pixels go by runs. Three scalars, as an array would be kept in memory.
+    int rightR = 0, rightG = 0, rightB = 0;
     // Diffuses pixel x and clears its incoming error; true if it passed error on. No incoming
     // error leaves the pixel's colour as it is.
     auto diffuse = [&](int x) {
         const uint32_t colour = row.ColourAt(x);
         int *here = errorThis + (static_cast<std::size_t>(x) + 1) * 3;
         const int wanted[3] = {
-            std::clamp((static_cast<int>(colour >> 16) * 16 + here[0] + 8) >> 4, 0, 255),
-            std::clamp((static_cast<int>(colour >> 8 & 0xFF) * 16 + here[1] + 8) >> 4, 0, 255),
-            std::clamp((static_cast<int>(colour & 0xFF) * 16 + here[2] + 8) >> 4, 0, 255)};
+            std::clamp((static_cast<int>(colour >> 16) * 16 + here[0] + rightR + 8) >> 4, 0, 255),
+            std::clamp((static_cast<int>(colour >> 8 & 0xFF) * 16 + here[1] + rightG + 8) >> 4, 0,
+                       255),
+            std::clamp((static_cast<int>(colour & 0xFF) * 16 + here[2] + rightB + 8) >> 4, 0, 255)};
         here[0] = here[1] = here[2] = 0;
         const uint32_t rgb = static_cast<uint32_t>(wanted[0]) << 16 |
                              static_cast<uint32_t>(wanted[1]) << 8 |
@@ -650,11 +656,14 @@ template <typename Row> void PaletteReducer::Diffuse(const Row &row, uint8_t *ou
                               wanted[2] - static_cast<int>(found & 0xFF)};
         if (std::abs(error[0]) <= kDeadZone && std::abs(error[1]) <= kDeadZone &&
             std::abs(error[2]) <= kDeadZone) {
+            rightR = rightG = rightB = 0;
             return false;
         }
+        rightR = error[0] * 7;
+        rightG = error[1] * 7;
+        rightB = error[2] * 7;
         int *next = errorNext + static_cast<std::size_t>(x) * 3;
         for (int c = 0; c < 3; ++c) {
-            here[c + 3] += error[c] * 7;
             next[c] += error[c] * 3;
             next[c + 3] += error[c] * 5;
             next[c + 6] += error[c];
