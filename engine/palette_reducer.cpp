@@ -27,41 +27,87 @@ constexpr std::size_t kMaxKeptBytes = 24u << 20;
 // gave under 1 dB more (at 61-64 dB) for about 40 % more time.
 constexpr int kQuantiserSpeed = 8;
 
+// The colours diffused to, wanted colour to nearest entry and its colour: few enough to stay in
+// the fastest cache, so that each diffused pixel's error waits on one small look-up.
+constexpr int kShownBits = 12;
+// No wanted colour has the upper 32 bits all ones.
+constexpr uint64_t kNoneShown = ~uint64_t{0};
+
 // The page colours the table tracks: the colours of anti-aliased text and line art, well short
 // of a photograph's.
 constexpr std::size_t kMaxColours = 1 << 16;
-constexpr int kSlotBits = 17;
-constexpr uint32_t kSlots = 1u << kSlotBits;
+// The table starts small, so that the few thousand colours of a text page are looked up in the
+// fastest caches, and doubles whenever it is half full.
+constexpr int kFirstSlotBits = 12;
 
 uint32_t Pack(const uint8_t *p)
 {
     return static_cast<uint32_t>(p[0]) << 16 | static_cast<uint32_t>(p[1]) << 8 | p[2];
 }
 
-// The end of the run of pixels equal to pixel x. Runs of background are most of a page, so
-// they are compared four pixels (twelve bytes) at a time.
+// The end of the run of pixels equal to pixel x. The next pixels continue the run when their
+// bytes equal the bytes one pixel earlier, pixel end - 1 being in it. Runs of background are
+// most of a page, so they are compared 32 pixels at a time by the C library's memcmp (with the
+// widest vectors the processor has), then eight at a time in three 64-bit words. The edges of
+// anti-aliased marks are runs of one or two pixels, so the next pixel is looked at first.
 int RunEnd(const uint8_t *rgb, int x, int width)
 {
-    uint8_t four[12];
-    for (int k = 0; k < 4; ++k) {
-        std::memcpy(four + k * 3, rgb + x * 3, 3);
-    }
+    const uint8_t *first = rgb + x * 3;
     int end = x + 1;
-    while (end + 4 <= width && std::memcmp(rgb + end * 3, four, sizeof four) == 0) {
-        end += 4;
+    if (end == width || std::memcmp(rgb + end * 3, first, 3) != 0) {
+        return end;
     }
-    while (end < width && std::memcmp(rgb + end * 3, four, 3) == 0) {
+    for (++end; end + 32 <= width; end += 32) {
+        if (std::memcmp(rgb + end * 3 - 3, rgb + end * 3, 32 * 3) != 0) {
+            break;
+        }
+    }
+    for (; end + 8 <= width; end += 8) {
+        uint64_t earlier[3], next[3];
+        std::memcpy(earlier, rgb + end * 3 - 3, sizeof earlier);
+        std::memcpy(next, rgb + end * 3, sizeof next);
+        if (((next[0] ^ earlier[0]) | (next[1] ^ earlier[1]) | (next[2] ^ earlier[2])) != 0) {
+            break;
+        }
+    }
+    while (end < width && std::memcmp(rgb + end * 3, first, 3) == 0) {
         ++end;
     }
     return end;
 }
 
-// std::fill, four indices per store: at -O2 the compiler leaves the plain loop scalar.
+// The end of the run of indices equal to index x, four at a time.
+int RunEnd(const uint16_t *indices, int x, int limit)
+{
+    const uint16_t value = indices[x];
+    int end = x + 1;
+    if (end == limit || indices[end] != value) {
+        return end;
+    }
+    const uint64_t four = value * 0x0001000100010001ull;
+    for (; end + 4 <= limit; end += 4) {
+        uint64_t next;
+        std::memcpy(&next, indices + end, sizeof next);
+        if (next != four) {
+            break;
+        }
+    }
+    while (end < limit && indices[end] == value) {
+        ++end;
+    }
+    return end;
+}
+
+// std::fill, sixteen indices per copy of a 32-byte block: at -O2 the compiler leaves the plain
+// loop scalar, yet copies a block of known size with the widest stores it has.
 void Fill(uint16_t *begin, uint16_t *end, uint16_t value)
 {
-    const uint64_t four = value * 0x0001000100010001ull;
-    for (; end - begin >= 4; begin += 4) {
-        std::memcpy(begin, &four, sizeof four);
+    if (end - begin >= 16) {
+        const uint64_t four = value * 0x0001000100010001ull;
+        const uint64_t sixteen[4] = {four, four, four, four};
+        for (; end - begin >= 16; begin += 16) {
+            std::memcpy(begin, sixteen, sizeof sixteen);
+        }
     }
     for (; begin < end; ++begin) {
         *begin = value;
@@ -181,15 +227,16 @@ std::vector<Colour> QuantiseHistogram(const std::vector<Weighted> &histogram, in
 }
 
 // Kept bands are mostly runs of one 16-bit index; deflate's fastest level finds them.
-std::vector<uint8_t> Deflate(const std::vector<uint8_t> &raw)
+std::vector<uint8_t> Deflate(const uint16_t *indices, std::size_t count)
 {
     z_stream z{};
     if (deflateInit2(&z, 1, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
         throw std::bad_alloc();
     }
-    std::vector<uint8_t> out(deflateBound(&z, raw.size()));
-    z.next_in = const_cast<Bytef *>(raw.data());
-    z.avail_in = static_cast<uInt>(raw.size());
+    const std::size_t bytes = count * sizeof *indices;
+    std::vector<uint8_t> out(deflateBound(&z, bytes));
+    z.next_in = reinterpret_cast<Bytef *>(const_cast<uint16_t *>(indices));
+    z.avail_in = static_cast<uInt>(bytes);
     z.next_out = out.data();
     z.avail_out = static_cast<uInt>(out.size());
     const int status = deflate(&z, Z_FINISH);
@@ -202,15 +249,16 @@ std::vector<uint8_t> Deflate(const std::vector<uint8_t> &raw)
     return out;
 }
 
-void Inflate(const std::vector<uint8_t> &packed, uint8_t *out, std::size_t size)
+void Inflate(const std::vector<uint8_t> &packed, uint16_t *indices, std::size_t count)
 {
+    const std::size_t size = count * sizeof *indices;
     z_stream z{};
     if (inflateInit2(&z, -15) != Z_OK) {
         throw std::bad_alloc();
     }
     z.next_in = const_cast<Bytef *>(packed.data());
     z.avail_in = static_cast<uInt>(packed.size());
-    z.next_out = out;
+    z.next_out = reinterpret_cast<Bytef *>(indices);
     z.avail_out = static_cast<uInt>(size);
     const int status = inflate(&z, Z_FINISH);
     const bool whole = status == Z_STREAM_END && z.total_out == size;
@@ -224,7 +272,7 @@ void Inflate(const std::vector<uint8_t> &packed, uint8_t *out, std::size_t size)
 
 NearestColour::NearestColour(const std::vector<Colour> &palette)
     : sole_(std::size_t{1} << 15, kUnknown), cells_(std::size_t{1} << (3 * kCellBits)),
-      keys_(std::size_t{1} << kCacheBits, UINT32_MAX), values_(std::size_t{1} << kCacheBits, 0)
+      cache_(std::size_t{1} << kCacheBits)
 {
     if (palette.empty() || palette.size() > 256) {
         throw std::logic_error("a palette has 1 to 256 colours");
@@ -233,6 +281,7 @@ NearestColour::NearestColour(const std::vector<Colour> &palette)
         palette_.push_back(
             Entry{palette[i].r, palette[i].g, palette[i].b, static_cast<uint8_t>(i)});
     }
+    std::fill(cache_.begin(), cache_.end(), Search(0));
 }
 
 // The entry nearer to every colour of the cell (8 levels on each side) than any other entry
@@ -307,8 +356,10 @@ const std::vector<NearestColour::Entry> &NearestColour::Candidates(int cell)
     return list;
 }
 
-uint8_t NearestColour::Search(int r, int g, int b)
+uint8_t NearestColour::Search(uint32_t rgb)
 {
+    const int r = static_cast<int>(rgb >> 16), g = static_cast<int>(rgb >> 8 & 0xFF),
+              b = static_cast<int>(rgb & 0xFF);
     const int cell = (r >> (8 - kCellBits)) << (2 * kCellBits) |
                      (g >> (8 - kCellBits)) << kCellBits | b >> (8 - kCellBits);
     int best = INT_MAX;
@@ -326,14 +377,14 @@ uint8_t NearestColour::Search(int r, int g, int b)
 
 struct PaletteReducer::KeptBand {
     int rows = 0;
-    bool deflated = false;
-    std::vector<uint8_t> bytes;
+    std::unique_ptr<uint16_t[]> raw; // the indices as counted, or
+    std::vector<uint8_t> deflated;   // them deflated
 };
 
 PaletteReducer::PaletteReducer(int bits, const PageFormat &format, ImageWriter &writer,
                                PageSampler sampler)
     : capacity_(1 << bits), format_(format), writer_(writer), sampler_(std::move(sampler)),
-      slotKeys_(kSlots, 0), slotIndex_(kSlots, 0)
+      slotBits_(kFirstSlotBits), slots_(std::size_t{1} << kFirstSlotBits, 0)
 {
     if (bits != 4 && bits != 8) {
         throw std::logic_error("palette pages have 4 or 8 bits per pixel");
@@ -349,55 +400,90 @@ PaletteReducer::~PaletteReducer() = default;
 // colour does not fit in the table.
 bool PaletteReducer::Count(const uint8_t *rgb, uint16_t *out, int width)
 {
+    // Locals rather than members: the stores to `out` could otherwise alias them.
+    uint64_t *slots = slots_.data();
+    uint32_t mask = static_cast<uint32_t>(slots_.size() - 1);
+    int shift = 32 - slotBits_;
+    uint64_t *counts = counts_.data();
     int x = 0;
     while (x < width) {
-        const uint32_t colour = Pack(rgb + x * 3);
+        const uint8_t *pixel = rgb + x * 3;
+        const uint32_t colour = Pack(pixel);
         const int start = x;
-        x = RunEnd(rgb, x, width);
-        uint32_t slot = (colour * 0x9E3779B1u) >> (32 - kSlotBits);
-        while (slotKeys_[slot] != 0 && slotKeys_[slot] != colour + 1) {
-            slot = (slot + 1) & (kSlots - 1);
+        // Most runs are the single pixels of anti-aliased edges.
+        x = x + 1 < width && std::memcmp(pixel, pixel + 3, 3) == 0 ? RunEnd(rgb, x, width) : x + 1;
+        const uint64_t key = static_cast<uint64_t>(colour + 1) << 16;
+        uint32_t slot = (colour * 0x9E3779B1u) >> shift;
+        while (slots[slot] != 0 && (slots[slot] & ~uint64_t{0xFFFF}) != key) {
+            slot = (slot + 1) & mask;
         }
-        if (slotKeys_[slot] == 0) {
+        uint16_t index;
+        if (slots[slot] != 0) {
+            index = static_cast<uint16_t>(slots[slot]);
+        } else {
             if (colours_.size() == kMaxColours) {
                 return false;
             }
-            slotKeys_[slot] = colour + 1;
-            slotIndex_[slot] = static_cast<uint16_t>(colours_.size());
+            index = static_cast<uint16_t>(colours_.size());
+            slots[slot] = key | index;
             colours_.push_back(ColourOf(colour));
             counts_.push_back(0);
+            counts = counts_.data();
+            if (colours_.size() * 2 > slots_.size()) {
+                Grow();
+                slots = slots_.data();
+                mask = static_cast<uint32_t>(slots_.size() - 1);
+                shift = 32 - slotBits_;
+            }
         }
-        const uint16_t index = slotIndex_[slot];
-        counts_[index] += static_cast<uint64_t>(x - start);
+        counts[index] += static_cast<uint64_t>(x - start);
         Fill(out + start, out + x, index);
     }
     return true;
 }
 
+// Doubles the colour table and puts every colour back in.
+void PaletteReducer::Grow()
+{
+    ++slotBits_;
+    slots_.assign(std::size_t{1} << slotBits_, 0);
+    const uint32_t mask = static_cast<uint32_t>(slots_.size() - 1);
+    for (std::size_t i = 0; i < colours_.size(); ++i) {
+        const uint32_t colour = Pack(colours_[i]);
+        uint32_t slot = (colour * 0x9E3779B1u) >> (32 - slotBits_);
+        while (slots_[slot] != 0) {
+            slot = (slot + 1) & mask;
+        }
+        slots_[slot] = static_cast<uint64_t>(colour + 1) << 16 | i;
+    }
+}
+
+// Room for `count` indices in counted_, left uninitialised: they are all written before use.
+uint16_t *PaletteReducer::Scratch(std::size_t count)
+{
+    if (countedSize_ < count) {
+        counted_.reset(); // before allocating, so that the two are never held at once
+        counted_.reset(new uint16_t[count]);
+        countedSize_ = count;
+    }
+    return counted_.get();
+}
+
+// Keeps the band just counted: raw bands take counted_ over, so the indices are never copied.
 void PaletteReducer::Keep(int rowCount)
 {
     KeptBand band;
     band.rows = rowCount;
     const std::size_t count = static_cast<std::size_t>(rowCount) * format_.width;
-    band.bytes.resize(count * 2);
-    std::memcpy(band.bytes.data(), counted_.data(), count * 2);
-    if (keptBytes_ + band.bytes.size() > kRawKeptBytes) {
-        band.bytes = Deflate(band.bytes);
-        band.deflated = true;
-    }
-    keptBytes_ += band.bytes.size();
-    kept_.push_back(std::move(band));
-}
-
-std::vector<uint16_t> PaletteReducer::Unpack(const KeptBand &band) const
-{
-    std::vector<uint16_t> indices(static_cast<std::size_t>(band.rows) * format_.width);
-    if (band.deflated) {
-        Inflate(band.bytes, reinterpret_cast<uint8_t *>(indices.data()), indices.size() * 2);
+    if (keptBytes_ + count * sizeof(uint16_t) > kRawKeptBytes) {
+        band.deflated = Deflate(counted_.get(), count);
+        keptBytes_ += band.deflated.size();
     } else {
-        std::memcpy(indices.data(), band.bytes.data(), indices.size() * 2);
+        band.raw = std::move(counted_);
+        countedSize_ = 0;
+        keptBytes_ += count * sizeof(uint16_t);
     }
-    return indices;
+    kept_.push_back(std::move(band));
 }
 
 void PaletteReducer::Take(const uint8_t *rgb, int rowCount, std::ptrdiff_t stride)
@@ -407,10 +493,10 @@ void PaletteReducer::Take(const uint8_t *rgb, int rowCount, std::ptrdiff_t strid
         return;
     }
     const auto width = static_cast<std::size_t>(format_.width);
-    counted_.resize(width * static_cast<std::size_t>(rowCount));
+    uint16_t *counted = Scratch(width * static_cast<std::size_t>(rowCount));
     bool fits = true;
     for (int row = 0; row < rowCount && fits; ++row) {
-        fits = Count(rgb + row * stride, counted_.data() + row * width, format_.width);
+        fits = Count(rgb + row * stride, counted + row * width, format_.width);
     }
     if (fits) {
         Keep(rowCount);
@@ -465,6 +551,7 @@ void PaletteReducer::Begin(std::vector<Colour> palette)
     if (!exact_ && capacity_ <= 16) {
         errorThis_.assign((static_cast<std::size_t>(format_.width) + 2) * 3, 0);
         errorNext_.assign(errorThis_.size(), 0);
+        shown_.assign(std::size_t{1} << kShownBits, kNoneShown);
     }
     writer_.BeginPage(format_);
 }
@@ -507,25 +594,18 @@ struct RgbRow {
 // A kept row: indices of the page's colours, each with its nearest entry worked out once.
 struct KeptRow {
     const uint16_t *kept;
-    const std::vector<Colour> &colours;
-    const std::vector<uint8_t> &toPalette;
-    const std::vector<bool> &near;
+    const uint32_t *colours;
+    const uint16_t *nearest; // the nearest entry, plus kNear if it is near enough
 
-    uint32_t ColourAt(int x) const { return Pack(colours[kept[x]]); }
+    static constexpr uint16_t kNear = 0x100;
+    uint32_t ColourAt(int x) const { return colours[kept[x]]; }
     uint8_t Nearest(int x, bool &isNear) const
     {
-        isNear = near[kept[x]];
-        return toPalette[kept[x]];
+        const uint16_t entry = nearest[kept[x]];
+        isNear = (entry & kNear) != 0;
+        return static_cast<uint8_t>(entry);
     }
-    int RunEnd(int x, int limit) const
-    {
-        const uint16_t value = kept[x];
-        int end = x + 1;
-        while (end < limit && kept[end] == value) {
-            ++end;
-        }
-        return end;
-    }
+    int RunEnd(int x, int limit) const { return rastool::RunEnd(kept, x, limit); }
 };
 
 } // namespace
@@ -539,7 +619,70 @@ struct KeptRow {
 template <typename Row> void PaletteReducer::Diffuse(const Row &row, uint8_t *out)
 {
     const int width = format_.width;
+    // Locals rather than members: the stores to `out` could otherwise alias them and have them
+    // reloaded for every pixel.
+    int *const errorThis = errorThis_.data();
+    int *const errorNext = errorNext_.data();
+    const Colour *const palette = format_.palette.data();
+    NearestColour &nearest = *nearest_;
+    uint64_t *const shown = shown_.data();
     dirtyNext_.clear();
+    // The last span of the next row that error was passed into, still open to growing.
+    int openFrom = 0, openTo = -1;
+    // The error passed to the right, held here rather than in the error row so that a pixel does
+    // not wait for the one before it to be stored and read back. Only a diffused pixel passes
+    // error on, and the pixel after one that did is always diffused, so it is zero wherever
+    // pixels go by runs. Three scalars, as an array would be kept in memory.
+    int rightR = 0, rightG = 0, rightB = 0;
+    // Diffuses pixel x and clears its incoming error; true if it passed error on. No incoming
+    // error leaves the pixel's colour as it is.
+    auto diffuse = [&](int x) {
+        const uint32_t colour = row.ColourAt(x);
+        int *here = errorThis + (static_cast<std::size_t>(x) + 1) * 3;
+        const int wanted[3] = {
+            std::clamp((static_cast<int>(colour >> 16) * 16 + here[0] + rightR + 8) >> 4, 0, 255),
+            std::clamp((static_cast<int>(colour >> 8 & 0xFF) * 16 + here[1] + rightG + 8) >> 4, 0,
+                       255),
+            std::clamp((static_cast<int>(colour & 0xFF) * 16 + here[2] + rightB + 8) >> 4, 0, 255)};
+        here[0] = here[1] = here[2] = 0;
+        const uint32_t rgb = static_cast<uint32_t>(wanted[0]) << 16 |
+                             static_cast<uint32_t>(wanted[1]) << 8 |
+                             static_cast<uint32_t>(wanted[2]);
+        uint64_t &found = shown[(rgb * 0x9E3779B1u) >> (32 - kShownBits)];
+        if (static_cast<uint32_t>(found >> 32) != rgb) {
+            const uint8_t entry = nearest.Find(rgb);
+            found = static_cast<uint64_t>(rgb) << 32 | static_cast<uint64_t>(entry) << 24 |
+                    Pack(palette[entry]);
+        }
+        const auto index = static_cast<uint8_t>(found >> 24);
+        out[x] = index;
+        const int error[3] = {wanted[0] - static_cast<int>(found >> 16 & 0xFF),
+                              wanted[1] - static_cast<int>(found >> 8 & 0xFF),
+                              wanted[2] - static_cast<int>(found & 0xFF)};
+        if (std::abs(error[0]) <= kDeadZone && std::abs(error[1]) <= kDeadZone &&
+            std::abs(error[2]) <= kDeadZone) {
+            rightR = rightG = rightB = 0;
+            return false;
+        }
+        rightR = error[0] * 7;
+        rightG = error[1] * 7;
+        rightB = error[2] * 7;
+        int *next = errorNext + static_cast<std::size_t>(x) * 3;
+        for (int c = 0; c < 3; ++c) {
+            next[c] += error[c] * 3;
+            next[c + 3] += error[c] * 5;
+            next[c + 6] += error[c];
+        }
+        const int from = std::max(0, x - 1), to = std::min(width, x + 2);
+        if (openTo < from) {
+            if (openTo >= 0) {
+                dirtyNext_.emplace_back(openFrom, openTo);
+            }
+            openFrom = from;
+        }
+        openTo = to;
+        return true;
+    };
     std::size_t span = 0;
     bool carried = false;
     for (int x = 0; x < width;) {
@@ -557,8 +700,13 @@ template <typename Row> void PaletteReducer::Diffuse(const Row &row, uint8_t *ou
                 continue;
             }
         }
-        carried = DiffusePixel(row.ColourAt(x), x, out);
-        ++x;
+        // Inside a span holding error every pixel is diffused; outside it, this one.
+        for (const int end = x >= dirtyFrom ? dirtyThis_[span].second : x + 1; x < end; ++x) {
+            carried = diffuse(x);
+        }
+    }
+    if (openTo >= 0) {
+        dirtyNext_.emplace_back(openFrom, openTo);
     }
     errorThis_.swap(errorNext_);
     dirtyThis_.swap(dirtyNext_);
@@ -568,72 +716,42 @@ template <typename Row> void PaletteReducer::Diffuse(const Row &row, uint8_t *ou
     std::fill_n(errorNext_.end() - 3, 3, 0);
 }
 
-// Diffuses pixel x and clears its incoming error; true if it passed error on.
-bool PaletteReducer::DiffusePixel(uint32_t colour, int x, uint8_t *out)
-{
-    int *here = errorThis_.data() + (static_cast<std::size_t>(x) + 1) * 3;
-    uint32_t wanted = colour;
-    if ((here[0] | here[1] | here[2]) != 0) {
-        wanted = 0;
-        for (int c = 0; c < 3; ++c) {
-            const int level = static_cast<int>(colour >> (16 - 8 * c) & 0xFF);
-            wanted = wanted << 8 |
-                     static_cast<uint32_t>(std::clamp((level * 16 + here[c] + 8) >> 4, 0, 255));
-            here[c] = 0;
-        }
-    }
-    const uint8_t index = nearest_->Find(wanted);
-    out[x] = index;
-    const Colour &shown = format_.palette[index];
-    const int error[3] = {static_cast<int>(wanted >> 16) - shown.r,
-                          static_cast<int>(wanted >> 8 & 0xFF) - shown.g,
-                          static_cast<int>(wanted & 0xFF) - shown.b};
-    if (std::max({std::abs(error[0]), std::abs(error[1]), std::abs(error[2])}) <= kDeadZone) {
-        return false;
-    }
-    int *next = errorNext_.data() + static_cast<std::size_t>(x) * 3;
-    for (int c = 0; c < 3; ++c) {
-        here[c + 3] += error[c] * 7;
-        next[c] += error[c] * 3;
-        next[c + 3] += error[c] * 5;
-        next[c + 6] += error[c];
-    }
-    const int from = std::max(0, x - 1), to = std::min(format_.width, x + 2);
-    if (!dirtyNext_.empty() && dirtyNext_.back().second >= from) {
-        dirtyNext_.back().second = std::max(dirtyNext_.back().second, to);
-    } else {
-        dirtyNext_.emplace_back(from, to);
-    }
-    return true;
-}
-
 // Writes the kept bands in the chosen palette and lets them go.
 void PaletteReducer::WriteKept()
 {
     const auto width = static_cast<std::size_t>(format_.width);
+    std::vector<uint32_t> colours(colours_.size());
     std::vector<uint8_t> toPalette(colours_.size());
-    std::vector<bool> near(colours_.size());
+    std::vector<uint16_t> nearest(colours_.size());
     for (std::size_t i = 0; i < colours_.size(); ++i) {
-        toPalette[i] = exact_ ? static_cast<uint8_t>(i) : nearest_->Find(Pack(colours_[i]));
-        near[i] = Near(format_.palette[toPalette[i]], Pack(colours_[i]));
+        colours[i] = Pack(colours_[i]);
+        toPalette[i] = exact_ ? static_cast<uint8_t>(i) : nearest_->Find(colours[i]);
+        nearest[i] =
+            toPalette[i] | (Near(format_.palette[toPalette[i]], colours[i]) ? KeptRow::kNear : 0);
     }
     for (KeptBand &band : kept_) {
-        const std::vector<uint16_t> kept = Unpack(band);
-        band.bytes.clear();
-        band.bytes.shrink_to_fit();
-        indices_.resize(kept.size());
+        const std::size_t count = static_cast<std::size_t>(band.rows) * width;
+        const uint16_t *kept = band.raw.get();
+        if (!kept) {
+            uint16_t *unpacked = Scratch(count);
+            Inflate(band.deflated, unpacked, count);
+            band.deflated = std::vector<uint8_t>();
+            kept = unpacked;
+        }
+        indices_.resize(count);
         for (int row = 0; row < band.rows; ++row) {
-            const uint16_t *in = kept.data() + row * width;
+            const uint16_t *in = kept + row * width;
             uint8_t *out = indices_.data() + row * width;
             if (errorThis_.empty()) {
                 for (std::size_t x = 0; x < width; ++x) {
                     out[x] = toPalette[in[x]];
                 }
             } else {
-                Diffuse(KeptRow{in, colours_, toPalette, near}, out);
+                Diffuse(KeptRow{in, colours.data(), nearest.data()}, out);
             }
         }
         writer_.WriteRows(indices_.data(), band.rows, static_cast<std::ptrdiff_t>(width));
+        band.raw.reset();
     }
     kept_.clear();
     keptBytes_ = 0;

@@ -39,12 +39,12 @@ public:
             return static_cast<uint8_t>(sole);
         }
         const uint32_t slot = (rgb * 0x9E3779B1u) >> (32 - kCacheBits);
-        if (keys_[slot] != rgb) {
-            keys_[slot] = rgb;
-            values_[slot] = Search(static_cast<int>(rgb >> 16), static_cast<int>(rgb >> 8 & 0xFF),
-                                   static_cast<int>(rgb & 0xFF));
+        uint32_t cached = cache_[slot];
+        if (cached >> 8 != rgb) {
+            cached = rgb << 8 | Search(rgb);
+            cache_[slot] = cached;
         }
-        return values_[slot];
+        return static_cast<uint8_t>(cached);
     }
 
 private:
@@ -57,14 +57,15 @@ private:
         uint8_t index;
     };
     uint16_t SoleNearest(uint32_t cell) const;
-    uint8_t Search(int r, int g, int b);
+    uint8_t Search(uint32_t rgb);
     const std::vector<Entry> &Candidates(int cell);
 
     std::vector<Entry> palette_;
     std::vector<uint16_t> sole_;            // per cell of 8 levels on each side
     std::vector<std::vector<Entry>> cells_; // empty until asked for
-    std::vector<uint32_t> keys_;            // 24-bit colours; an impossible value marks empty
-    std::vector<uint8_t> values_;
+    // A colour in the upper 24 bits, its nearest entry in the lower 8: one load per look-up.
+    // Every slot starts as black and black's entry, so none is ever empty.
+    std::vector<uint32_t> cache_;
 };
 
 // Reduces one page to at most 1 << bits colours band by band, in memory bounded whatever the
@@ -99,29 +100,30 @@ public:
 private:
     struct KeptBand;
     bool Count(const uint8_t *rgb, uint16_t *out, int width);
+    void Grow();
+    uint16_t *Scratch(std::size_t count);
     void Keep(int rowCount);
-    std::vector<uint16_t> Unpack(const KeptBand &band) const;
     void Begin(std::vector<Colour> palette);
     void WriteKept();
     void Remap(const uint8_t *rgb, int rowCount, std::ptrdiff_t stride);
     void MapNearest(const uint8_t *rgb, uint8_t *out);
     template <typename Row> void Diffuse(const Row &row, uint8_t *out);
-    bool DiffusePixel(uint32_t colour, int x, uint8_t *out);
 
     int capacity_;
     PageFormat format_;
     ImageWriter &writer_;
     PageSampler sampler_;
-    // The page's colours: an open-addressed table of colour + 1 (0 is empty) to its index in
-    // colours_, and how many pixels have each.
-    std::vector<uint32_t> slotKeys_;
-    std::vector<uint16_t> slotIndex_;
+    // The page's colours: an open-addressed table of colour + 1 (0 is empty) in the upper bits
+    // and its index in colours_ in the lower 16, and how many pixels have each.
+    int slotBits_;
+    std::vector<uint64_t> slots_;
     std::vector<Colour> colours_;
     std::vector<uint64_t> counts_;
     std::vector<KeptBand> kept_;
     std::size_t keptBytes_ = 0;
-    std::vector<uint16_t> counted_; // the band being counted
-    std::vector<uint8_t> indices_;  // the band being written
+    std::unique_ptr<uint16_t[]> counted_; // the band being counted, or one being unpacked
+    std::size_t countedSize_ = 0;
+    std::vector<uint8_t> indices_; // the band being written
     bool exact_ = false;
     bool streaming_ = false;
     // Writing with a chosen palette.
@@ -130,6 +132,9 @@ private:
     // The spans [first, second) of the error rows that may hold error, left to right; every
     // slot outside them is zero.
     std::vector<std::pair<int, int>> dirtyThis_, dirtyNext_;
+    // Each colour diffused to in the upper 32 bits, its nearest entry and that entry's colour
+    // below.
+    std::vector<uint64_t> shown_;
 };
 
 } // namespace rastool

@@ -167,6 +167,41 @@ TEST(PaletteReducerTest, OneColourTooManyIsQuantisedFromThePagesColours)
     }
 }
 
+// Thousands of colours make the colour table grow while bands are counted; at 8 bits each
+// colour is then written as its nearest entry, so a colour that lost its place or was given
+// another's index in the growing table shows as a pixel off its nearest entry.
+TEST(PaletteReducerTest, ColoursCountedAcrossTableGrowthMapToTheirNearestEntry)
+{
+    for (int colours : {2049, 5000, 40000}) {
+        const int width = 300, height = colours / 150 + 40;
+        // Red and green spell out the colour's number, so every one is distinct.
+        std::mt19937 random(13);
+        std::vector<uint8_t> rgb;
+        for (int i = 0; i < width * height; ++i) {
+            const int c = i < colours ? i : static_cast<int>(random() % colours);
+            rgb.insert(rgb.end(), {static_cast<uint8_t>(c), static_cast<uint8_t>(c >> 8),
+                                   static_cast<uint8_t>(c * 97)});
+        }
+        IndexWriter w;
+        PaletteReducer reducer(8, Page(width, height), w, [&] {
+            return PageSample{width, height, rgb};
+        });
+        Feed(reducer, rgb, width, height, 9);
+        EXPECT_FALSE(reducer.Streamed()) << colours;
+        const auto &palette = w.format().palette;
+        ASSERT_EQ(w.indices.size(), static_cast<size_t>(width * height));
+        for (size_t i = 0; i < w.indices.size(); ++i) {
+            int best = INT_MAX;
+            for (const Colour &p : palette) {
+                best = std::min(best, Distance(p, At(rgb, i)));
+            }
+            ASSERT_LT(w.indices[i], palette.size());
+            ASSERT_EQ(Distance(palette[w.indices[i]], At(rgb, i)), best)
+                << colours << " colours, pixel " << i;
+        }
+    }
+}
+
 // More distinct colours than the table tracks (a photograph): the palette comes from the
 // colours counted so far and the sample, and the page is written while its bands arrive.
 TEST(PaletteReducerTest, PhotographStreamsWithAPaletteFromTheSample)
@@ -348,6 +383,61 @@ TEST(PaletteReducerTest, DiffusionMatchesDiffusingEveryPixel)
         EXPECT_EQ(differing, 0u) << (photo ? "streamed" : "kept");
     }
 }
+
+// Runs are found several pixels at a time. Row y of this page is one colour but for pixel y,
+// which differs in one channel by `step` levels, so the odd pixel sits at every place of the
+// blocks compared at once, and at both ends of the row.
+std::vector<uint8_t> OddPixelPerRow(int width, int channel, int step)
+{
+    std::vector<uint8_t> rgb;
+    for (int i = 0; i < width * width; ++i) {
+        rgb.insert(rgb.end(), {200, 120, 40});
+    }
+    for (int y = 0; y < width; ++y) {
+        rgb[(static_cast<size_t>(y) * width + y) * 3 + channel] += static_cast<uint8_t>(step);
+    }
+    return rgb;
+}
+
+class OddPixelTest : public ::testing::TestWithParam<int> {};
+
+// One level off in any one channel is another colour, kept exactly.
+TEST_P(OddPixelTest, OneLevelOffEndsTheRun)
+{
+    const int channel = GetParam(), width = 45;
+    const auto rgb = OddPixelPerRow(width, channel, 1);
+    IndexWriter w;
+    PaletteReducer reducer(4, Page(width, width), w, nullptr);
+    Feed(reducer, rgb, width, width, 8);
+    ASSERT_TRUE(reducer.Exact());
+    ASSERT_EQ(w.indices.size(), rgb.size() / 3);
+    for (size_t i = 0; i < w.indices.size(); ++i) {
+        ASSERT_EQ(w.format().palette[w.indices[i]], At(rgb, i)) << "pixel " << i;
+    }
+}
+
+// Diffused, the kept rows go by runs of their colours' indices: they must stop at the odd pixel
+// just as diffusing every pixel does. A gradient in the last rows gives the page more colours
+// than sixteen.
+TEST_P(OddPixelTest, DiffusedRunsStopAtTheOddPixel)
+{
+    const int channel = GetParam(), width = 45;
+    auto rgb = OddPixelPerRow(width, channel, -150);
+    for (size_t i = static_cast<size_t>(width) * (width - 4) * 3; i < rgb.size(); i += 3) {
+        rgb[i + 1] = static_cast<uint8_t>(i / 3 * 5);
+    }
+    IndexWriter w;
+    PaletteReducer reducer(4, Page(width, width), w, nullptr);
+    Feed(reducer, rgb, width, width, 8);
+    ASSERT_FALSE(reducer.Exact());
+    const auto plain = PlainDiffusion(rgb, width, width, w.format().palette);
+    ASSERT_EQ(w.indices.size(), plain.size());
+    for (size_t i = 0; i < plain.size(); ++i) {
+        ASSERT_EQ(w.indices[i], plain[i]) << "pixel " << i;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(EachChannel, OddPixelTest, ::testing::Values(0, 1, 2));
 
 // A page of few colours whose kept indices cannot be compressed below their bound stops
 // waiting for its end: it is written while its bands still arrive, so memory stays bounded.
