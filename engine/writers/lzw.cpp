@@ -212,10 +212,20 @@ void TiffLzwEncode(const uint8_t *data, std::size_t size, bool predicted, std::v
 void TiffHorizontalDifference(const uint8_t *row, uint8_t *out, std::size_t rowBytes,
                               int samplesPerPixel)
 {
-    // Out of place, so the loop runs on whole vectors.
     const auto step = std::min(static_cast<std::size_t>(samplesPerPixel), rowBytes);
     std::memcpy(out, row, step);
-    for (std::size_t i = step; i < rowBytes; ++i) {
+    // Eight differences at a time in a 64-bit word, each byte's borrow kept inside it: the
+    // byte loop is not vectorised at -O2, and took a seventh of a 24-bit LZW page's time.
+    constexpr uint64_t kHigh = 0x8080808080808080u;
+    std::size_t i = step;
+    for (; i + 8 <= rowBytes; i += 8) {
+        uint64_t a = 0, b = 0;
+        std::memcpy(&a, row + i, 8);
+        std::memcpy(&b, row + i - step, 8);
+        const uint64_t difference = ((a | kHigh) - (b & ~kHigh)) ^ ((a ^ ~b) & kHigh);
+        std::memcpy(out + i, &difference, 8);
+    }
+    for (; i < rowBytes; ++i) {
         out[i] = static_cast<uint8_t>(row[i] - row[i - step]);
     }
 }

@@ -255,4 +255,43 @@ INSTANTIATE_TEST_SUITE_P(
                       GifPage{"OnePixel", 8, 1, 1, 1}),
     [](const ::testing::TestParamInfo<GifPage> &info) { return std::string(info.param.name); });
 
+// The predictor works on eight bytes at a time: every pair of byte values, including those that
+// borrow (a smaller sample after a larger one), and every row length around the word size.
+TEST(TiffHorizontalDifferenceTest, EqualsTheByteByByteDifference)
+{
+    std::mt19937 random(5);
+    for (const int samples : {1, 3}) {
+        for (std::size_t length = 0; length < 40; ++length) {
+            std::vector<uint8_t> row(length);
+            for (uint8_t &b : row) {
+                b = static_cast<uint8_t>(random() % 3 == 0   ? 0
+                                         : random() % 3 == 0 ? 255
+                                                             : random());
+            }
+            std::vector<uint8_t> out(length, 0xcc);
+            TiffHorizontalDifference(row.data(), out.data(), length, samples);
+            for (std::size_t i = 0; i < length; ++i) {
+                const auto step = static_cast<std::size_t>(samples);
+                const auto expected =
+                    static_cast<uint8_t>(i < step ? row[i] : row[i] - row[i - step]);
+                ASSERT_EQ(out[i], expected)
+                    << "samples " << samples << ", length " << length << ", byte " << i;
+            }
+        }
+    }
+    // All 65536 pairs, as byte a after byte b of one-sample pixels.
+    std::vector<uint8_t> pairs;
+    for (int a = 0; a < 256; ++a) {
+        for (int b = 0; b < 256; ++b) {
+            pairs.push_back(static_cast<uint8_t>(b));
+            pairs.push_back(static_cast<uint8_t>(a));
+        }
+    }
+    std::vector<uint8_t> out(pairs.size());
+    TiffHorizontalDifference(pairs.data(), out.data(), pairs.size(), 1);
+    for (std::size_t i = 1; i < pairs.size(); ++i) {
+        ASSERT_EQ(out[i], static_cast<uint8_t>(pairs[i] - pairs[i - 1])) << i;
+    }
+}
+
 } // namespace
