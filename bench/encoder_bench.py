@@ -9,11 +9,13 @@ interleaved (run 1 of every case, then run 2, ...), and the floor is timed in ev
 that a change in machine load touches all cases alike; each cell is the median of the runs.
 Then: the split-process peers for 24-bit PNG (two mutool draw and two pdftoppm processes over
 the halves of the range, at once), Ghostscript's png256 against rastool's 8-bit PNG and GIF
-with PSNR against each tool's own 24-bit page, and peak resident memory of one page at 1200 dpi
-for every depth.
+with PSNR against each tool's own 24-bit page (and, to show where their sizes part, each one's
+palette pixels deflated with rastool's settings), and peak resident memory of one page at
+1200 dpi for every depth.
 """
 
 import argparse
+import ctypes
 import math
 import os
 import shutil
@@ -22,6 +24,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import zlib
 
 from bench_support import install_missing, print_table
 
@@ -158,6 +161,46 @@ def psnr_of_pages(reference_files, reduced_files, decode):
     return float("inf") if mse == 0 else 10 * math.log10(255.0 ** 2 / mse)
 
 
+def png_index_rows(path):
+    """The filtered rows of an 8-bit palette PNG, inflated, and how many indices they use."""
+    with open(path, "rb") as f:
+        data = f.read()
+    at, idat, width = 8, [], 0
+    while at < len(data):
+        length = int.from_bytes(data[at:at + 4], "big")
+        kind = data[at + 4:at + 8]
+        if kind == b"IHDR":
+            width = int.from_bytes(data[at + 8:at + 12], "big")
+        elif kind == b"IDAT":
+            idat.append(data[at + 8:at + 8 + length])
+        at += 12 + length
+    rows = zlib.decompress(b"".join(idat))
+    stride = width + 1
+    used = set()
+    for start in range(0, len(rows), stride):
+        used.update(rows[start + 1:start + stride])
+    return rows, len(used)
+
+
+def libdeflate_size(data, level):
+    """Bytes of `data` deflated by libdeflate (the library rastool links) at `level`."""
+    lib = ctypes.CDLL("libdeflate.so.0")
+    lib.libdeflate_alloc_compressor.restype = ctypes.c_void_p
+    lib.libdeflate_alloc_compressor.argtypes = [ctypes.c_int]
+    lib.libdeflate_deflate_compress_bound.restype = ctypes.c_size_t
+    lib.libdeflate_deflate_compress_bound.argtypes = [ctypes.c_void_p, ctypes.c_size_t]
+    lib.libdeflate_deflate_compress.restype = ctypes.c_size_t
+    lib.libdeflate_deflate_compress.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_size_t,
+                                                ctypes.c_void_p, ctypes.c_size_t]
+    lib.libdeflate_free_compressor.argtypes = [ctypes.c_void_p]
+    compressor = lib.libdeflate_alloc_compressor(level)
+    bound = lib.libdeflate_deflate_compress_bound(compressor, len(data))
+    out = ctypes.create_string_buffer(bound)
+    size = lib.libdeflate_deflate_compress(compressor, data, len(data), out, bound)
+    lib.libdeflate_free_compressor(compressor)
+    return size
+
+
 def sorted_files(path):
     return [os.path.join(path, n) for n in sorted(os.listdir(path))]
 
@@ -279,6 +322,24 @@ def main():
                          "%.2f" % (folder_bytes(out) / 1e6), "%.1f" % psnr])
         print_table(["tool", "median s", "x gs png256", "x floor", "output MB", "PSNR dB"], rows,
               args.markdown)
+
+        # Where the difference in size comes from: the same deflate settings on each tool's own
+        # pixels, and how many colours a page holds.
+        print()
+        print(("### " if args.markdown else "== ") +
+              "8-bit palette PNG pixels, each deflated as rastool does (libdeflate level 6)")
+        rows = []
+        for name in ("rastool PNG 8", "gs png256", "gs png256 anti-aliased"):
+            out = os.path.join(work, name.replace(" ", "_"))
+            colours, redeflated = [], 0
+            for path in sorted_files(out):
+                rows_bytes, used = png_index_rows(path)
+                colours.append(used)
+                redeflated += libdeflate_size(rows_bytes, 6)
+            rows.append([name, "%d" % statistics.median(colours), "%.2f" % (redeflated / 1e6),
+                         "%.2f" % (folder_bytes(out) / 1e6)])
+        print_table(["pages of", "colours on the median page", "deflated as rastool does, MB",
+                     "as the tool wrote them, MB"], rows, args.markdown)
 
         # Peak memory at 1200 dpi, one page per depth.
         print()
