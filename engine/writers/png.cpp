@@ -287,9 +287,10 @@ private:
         ByteBuffer head;
         head.U32Be(static_cast<uint32_t>(size));
         head.Append(reinterpret_cast<const uint8_t *>(type), 4);
-        uLong crc = crc32(0, reinterpret_cast<const Bytef *>(type), 4);
+        // libdeflate's CRC-32, the same function as zlib's, is about twice as fast.
+        uint32_t crc = libdeflate_crc32(0, type, 4);
         if (size > 0) {
-            crc = crc32(crc, data, static_cast<uInt>(size));
+            crc = libdeflate_crc32(crc, data, size);
         }
         ByteBuffer tail;
         tail.U32Be(static_cast<uint32_t>(crc));
