@@ -35,7 +35,7 @@ constexpr std::size_t kPixelBytes = 3;
 // Rows of one colour shorter than this are left to libdeflate: their run would save nothing.
 constexpr std::size_t kMinRunBytes = 64;
 // A stretch of one-colour rows shorter than this stays with the rows around it, so that
-// libdeflate keeps its context across a gap of a row or two between lines of text.
+// libdeflate keeps its context across a gap of a single row.
 constexpr std::size_t kMinRunRows = 2;
 
 struct CompressorDeleter {

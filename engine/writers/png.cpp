@@ -2,10 +2,9 @@
 // PNG: 1, 4 and 8-bit palettes, 8-bit grey, 24-bit colour; pHYs holds the dpi. The chunks are
 // written here. A page of ordinary size is deflated whole with libdeflate, which at the same
 // size is about twice as fast as zlib; in true colour, rows of one colour go around it as runs.
-// A large page is deflated with zlib in bands, several
-// bands at once, so memory stays bounded: each band ends on a byte boundary (sync flush), so
-// the bands' deflate streams concatenate into one zlib stream whose checksum is combined from
-// the bands' checksums.
+// A large page is deflated with zlib in bands, several bands at once, so memory stays bounded:
+// each band ends on a byte boundary (sync flush), so the bands' deflate streams concatenate
+// into one zlib stream whose checksum is combined from the bands' checksums.
 #include "engine/writers/deflate_rows.h"
 #include "engine/writers/single_page_writer.h"
 
