@@ -11,7 +11,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
@@ -116,34 +115,6 @@ pid_t TempNameOwner(const std::string &name)
         return 0;
     }
     return static_cast<pid_t>(std::stol(middle.substr(0, dash)));
-}
-
-bool AllDigits(const std::string &text)
-{
-    return !text.empty() && text.size() <= 9 &&
-           text.find_first_not_of("0123456789") == std::string::npos;
-}
-
-// Earlier versions named a temporary ".<output name>-<pid>-<n>", without the machine, so a live
-// writer on another machine sharing the folder cannot be told apart: such a file is taken for
-// stale only when, besides its process having ended here, nothing has written to it for a day.
-constexpr std::time_t kLegacyStaleSeconds = 24 * 60 * 60;
-
-// The process id in an earlier version's temporary name, or 0 for any other name.
-pid_t LegacyTempNameOwner(const std::string &name)
-{
-    const auto counterDash = name.rfind('-');
-    if (name.size() < 2 || name[0] != '.' || counterDash == std::string::npos || counterDash < 2 ||
-        !AllDigits(name.substr(counterDash + 1))) {
-        return 0;
-    }
-    const auto pidDash = name.rfind('-', counterDash - 1);
-    if (pidDash == std::string::npos || pidDash < 2 ||
-        !AllDigits(name.substr(pidDash + 1, counterDash - pidDash - 1)) ||
-        FindTypeForPath(name.substr(1, pidDash - 1)) == nullptr) {
-        return 0;
-    }
-    return static_cast<pid_t>(std::stol(name.substr(pidDash + 1, counterDash - pidDash - 1)));
 }
 
 bool ProcessHasEnded(pid_t pid)
@@ -357,6 +328,9 @@ void OutputFile::InstallSignalCleanup()
     }
 }
 
+// Only names that carry this program's prefix, this machine and a process id are ours for
+// certain. Earlier versions named their temporaries ".<output name>-<pid>-<n>", which users' own
+// files (".scan.png-2023-11") match too, so those are never touched.
 int OutputFile::RemoveStaleTemporaries(const std::string &folder)
 {
     DIR *dir = ::opendir(folder.c_str());
@@ -366,16 +340,11 @@ int OutputFile::RemoveStaleTemporaries(const std::string &folder)
     int removed = 0;
     while (const dirent *entry = ::readdir(dir)) {
         const std::string name = entry->d_name;
-        pid_t owner = TempNameOwner(name);
-        const bool legacy = owner == 0;
-        if (legacy) {
-            owner = LegacyTempNameOwner(name);
-        }
+        const pid_t owner = TempNameOwner(name);
         struct stat info {};
         if (owner <= 0 || owner == ::getpid() || !ProcessHasEnded(owner) ||
             ::fstatat(::dirfd(dir), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
-            !S_ISREG(info.st_mode) || info.st_uid != ::geteuid() ||
-            (legacy && info.st_mtime > std::time(nullptr) - kLegacyStaleSeconds)) {
+            !S_ISREG(info.st_mode) || info.st_uid != ::geteuid()) {
             continue;
         }
         removed += ::unlinkat(::dirfd(dir), name.c_str(), 0) == 0;

@@ -38,8 +38,7 @@ public:
     // Removes the temporary files of the process now, for a run that ends without unwinding.
     static void RemoveTemporaryFiles();
     // Removes from the folder the temporary files of this machine's processes that have ended
-    // without removing them (and those of earlier versions' ended processes, a day old);
-    // returns how many were removed.
+    // without removing them, and nothing else; returns how many were removed.
     static int RemoveStaleTemporaries(const std::string &folder);
 
 private:

@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -91,7 +92,8 @@ INSTANTIATE_TEST_SUITE_P(Naming, OutputFileTest,
                          });
 
 // Where files must be written under a temporary name, a process killed with SIGKILL leaves its
-// temporary file; the next run removes it, and only what dead processes of this machine left.
+// temporary file; the next run removes it, and only what dead processes of this machine left:
+// never a file the user may have made.
 TEST(OutputFileStaleTest, TemporariesOfKilledProcessesAreRemoved)
 {
     testpdf::TempDir dir;
@@ -126,25 +128,24 @@ TEST(OutputFileStaleTest, TemporariesOfKilledProcessesAreRemoved)
          {alive, std::string(".rastool-notes.tmp"), std::string("keep.tif"), stale + ".bak"}) {
         testpdf::WriteFile(dir / name, "someone else's");
     }
-    // Earlier versions' names carry the output's name and no machine: removed only when their
-    // process has ended and they are more than a day old, and only for an image file's name.
+    // Users' own files that look like an earlier version's temporaries (".<name>.<image
+    // type>-<digits>-<digits>"), even old ones whose number is no running process, are kept.
     const std::string dead = std::to_string(child);
-    const std::string legacy = ".report-012.tif-" + dead + "-3";
-    for (const std::string &name :
-         {legacy, ".report.PNG-" + dead + "-0", ".notes-" + dead + "-1",
-          ".report.tif-" + std::to_string(::getppid()) + "-0", ".fresh.tif-" + dead + "-0"}) {
-        testpdf::WriteFile(dir / name, "left by an earlier version");
-        if (name.rfind(".fresh", 0) != 0) {
-            const timespec times[2] = {{0, UTIME_OMIT}, {std::time(nullptr) - 2 * 86400, 0}};
-            ASSERT_EQ(::utimensat(AT_FDCWD, (dir / name).c_str(), times, 0), 0);
-        }
+    const std::vector<std::string> users = {
+        ".scan.png-2023-11",      ".photo.jpg-2024-05",         ".notes.tif-1999-12",
+        ".backup.bmp-20240101-1", ".report.tif-" + dead + "-3", ".report.PNG-" + dead + "-0"};
+    for (const std::string &name : users) {
+        testpdf::WriteFile(dir / name, "the user's own");
+        const timespec times[2] = {{0, UTIME_OMIT}, {std::time(nullptr) - 3 * 86400, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, (dir / name).c_str(), times, 0), 0);
     }
-    EXPECT_EQ(OutputFile::RemoveStaleTemporaries(dir.path()), 3);
+    EXPECT_EQ(OutputFile::RemoveStaleTemporaries(dir.path()), 1);
     const auto after = FilesIn(dir.path());
     EXPECT_EQ(after.count(stale), 0u);
-    EXPECT_EQ(after.count(legacy), 0u);
-    EXPECT_EQ(after.count(".report.PNG-" + dead + "-0"), 0u);
-    EXPECT_EQ(after.size(), 7u);
+    for (const std::string &name : users) {
+        EXPECT_EQ(after.count(name), 1u) << name;
+    }
+    EXPECT_EQ(after.size(), 4u + users.size());
     ::close(ready[0]);
     ::close(ready[1]);
 }
