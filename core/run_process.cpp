@@ -232,6 +232,32 @@ ProcessResult Wait(pid_t child, ErrorPipe &pipe, const std::function<void()> &wh
     }
 }
 
+// The engine parses documents from anywhere: it gets the path to find programs, the language
+// and place settings for its messages and the folder for temporary files, and nothing that
+// would let it reach the display, the session's message bus, the SSH agent or the home folder.
+bool PassedToTheEngine(const char *entry)
+{
+    static const char *const kNames[] = {"PATH=", "LANG=", "LC_", "TMPDIR="};
+    for (const char *name : kNames) {
+        if (std::strncmp(entry, name, std::strlen(name)) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::vector<char *> EngineEnvironment()
+{
+    std::vector<char *> kept;
+    for (char **entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+        if (PassedToTheEngine(*entry)) {
+            kept.push_back(*entry);
+        }
+    }
+    kept.push_back(nullptr);
+    return kept;
+}
+
 } // namespace
 
 ProcessResult RunProcess(const EngineCommand *command, const std::function<void()> &whileWaiting)
@@ -250,9 +276,10 @@ ProcessResult RunProcess(const EngineCommand *command, const std::function<void(
     ErrorPipe pipe;
     const SpawnSetup setup(pipe.WriteEnd());
     std::vector<char *> argv = ArgumentPointers(command->arguments);
+    std::vector<char *> environment = EngineEnvironment();
     pid_t child = 0;
-    const int error =
-        posix_spawn(&child, argv[0], setup.Actions(), setup.Attributes(), argv.data(), environ);
+    const int error = posix_spawn(&child, argv[0], setup.Actions(), setup.Attributes(),
+                                  argv.data(), environment.data());
     pipe.CloseWriteEnd();
     if (error != 0) {
         return ProcessResult(-1, "cannot start " + command->arguments.front() + ": " +

@@ -53,11 +53,31 @@ struct PagePlan {
 
 [[noreturn]] void FailFromRender(const render::RenderError &e)
 {
-    const auto status = e.kind() == render::RenderError::Kind::Password
-                            ? ExitStatus::PasswordProtected
-                            : ExitStatus::InputUnreadable;
-    throw Failure(status, e.what());
+    switch (e.kind()) {
+    case render::RenderError::Kind::Password:
+        throw Failure(ExitStatus::PasswordProtected, e.what());
+    case render::RenderError::Kind::MemoryLimit:
+        throw Failure(ExitStatus::MemoryLimit, e.what());
+    default:
+        throw Failure(ExitStatus::InputUnreadable, e.what());
+    }
 }
+
+// The watchdog's clock for one step, stopped however the step ends.
+class Timed {
+public:
+    Timed(PageWatchdog &watchdog, int pageNumber) : watchdog_(watchdog), pageNumber_(pageNumber)
+    {
+        watchdog_.Started(pageNumber_);
+    }
+    ~Timed() { watchdog_.Done(pageNumber_); }
+    Timed(const Timed &) = delete;
+    Timed &operator=(const Timed &) = delete;
+
+private:
+    PageWatchdog &watchdog_;
+    const int pageNumber_;
+};
 
 std::unique_ptr<render::Document> OpenDocument(const std::string &path)
 {
@@ -221,11 +241,13 @@ std::exception_ptr NamingTheFile(const std::string &path)
 }
 
 std::vector<std::unique_ptr<render::Document>> OpenWorkers(std::unique_ptr<render::Document> first,
-                                                           const std::string &path, unsigned count)
+                                                           const std::string &path, unsigned count,
+                                                           PageWatchdog &watchdog)
 {
     std::vector<std::unique_ptr<render::Document>> docs;
     docs.push_back(std::move(first));
     while (docs.size() < count) {
+        const Timed opening(watchdog, PageWatchdog::kOpening);
         docs.push_back(OpenDocument(path));
     }
     return docs;
@@ -421,11 +443,6 @@ void RefuseToReplaceTheInput(const std::string &input, const std::vector<std::st
 
 void CheckWritable(const std::string &path)
 {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-        throw Failure(ExitStatus::OutputUnwritable,
-                      "cannot write " + path + ": a folder has that name");
-    }
     OutputFile probe(path);
 }
 
@@ -471,8 +488,28 @@ void Convert(const Options &options, const WarningSink &warn, unsigned workers)
         warn("-c has no effect: the compression applies only to TIFF files");
     }
 
-    auto doc = OpenDocument(options.input);
     const std::string &input = options.input;
+    // A runaway page cannot be interrupted inside the PDF library: the watchdog removes the
+    // temporary files and ends the process itself, with a status of its own. Its clock runs
+    // while the document is opened (a repair reads the whole file), while each page is loaded
+    // to plan the run and while each page is drawn: a crafted document can stall any of them.
+    const int limit = options.pageTimeLimit;
+    const std::string limitText = " took longer than the limit of " + std::to_string(limit) +
+                                  (limit == 1 ? " second" : " seconds") + " and was stopped\n";
+    PageWatchdog watchdog(std::chrono::seconds(limit), [&input, &limitText](int page) {
+        OutputFile::RemoveTemporaryFiles();
+        const std::string step = page == PageWatchdog::kOpening
+                                     ? std::string("opening the document")
+                                     : "page " + std::to_string(page);
+        const std::string line = "rastool: " + Printable(input) + ": " + step + limitText;
+        std::fputs(line.c_str(), stderr);
+        std::_Exit(static_cast<int>(ExitStatus::PageTimeLimit));
+    });
+    std::unique_ptr<render::Document> doc;
+    {
+        const Timed opening(watchdog, PageWatchdog::kOpening);
+        doc = OpenDocument(input);
+    }
     const int count = doc->PageCount();
     const int first = options.firstPage.value_or(1);
     const int last = std::min(options.lastPage.value_or(count), count);
@@ -499,18 +536,6 @@ void Convert(const Options &options, const WarningSink &warn, unsigned workers)
              DepthName(choice.depth) + " per pixel");
     }
 
-    // A runaway page cannot be interrupted inside the PDF library: the watchdog removes the
-    // temporary files and ends the process itself, with a status of its own.
-    const int limit = options.pageTimeLimit;
-    const std::string limitText = " took longer than the limit of " + std::to_string(limit) +
-                                  (limit == 1 ? " second" : " seconds") + " and was stopped\n";
-    PageWatchdog watchdog(std::chrono::seconds(limit), [&input, &limitText](int page) {
-        OutputFile::RemoveTemporaryFiles();
-        const std::string line =
-            "rastool: " + Printable(input) + ": page " + std::to_string(page) + limitText;
-        std::fputs(line.c_str(), stderr);
-        std::_Exit(static_cast<int>(ExitStatus::PageTimeLimit));
-    });
     const bool fax = isTiff && IsFaxCompression(compression);
     Job job{options, *type, choice.depth, fax, {}, count, {}, &watchdog};
     job.writerOptions.jpegQuality = options.jpegQuality;
@@ -522,6 +547,7 @@ void Convert(const Options &options, const WarningSink &warn, unsigned workers)
     std::optional<Failure> unloadable;
     for (int page = first; page <= last; ++page) {
         try {
+            const Timed loading(watchdog, page);
             job.pages.push_back(PlanPage(*doc, page - 1, options, classF));
         } catch (const Failure &e) {
             if (oneFile || job.pages.empty() || e.status() != ExitStatus::InputUnreadable) {
@@ -553,7 +579,7 @@ void Convert(const Options &options, const WarningSink &warn, unsigned workers)
     // in whichever worker happens to create its file first.
     OutputFile::RemoveStaleTemporaries(FolderOf(options.output));
     CheckWritable(outputs.front());
-    auto docs = OpenWorkers(std::move(doc), input, workers);
+    auto docs = OpenWorkers(std::move(doc), input, workers, watchdog);
     if (fax) {
         // Fax pages are black and white: drawn without anti-aliasing, with no stroke thinner
         // than a pixel, a thin rule stays a line instead of a grey that the threshold drops.

@@ -17,6 +17,8 @@ enum class ExitStatus : int {
     Internal = 6,
     // A page took longer than --page-time-limit: not a damaged input, only a slow one.
     PageTimeLimit = 7,
+    // A page needed more memory than --memory-limit: not damaged either, only too demanding.
+    MemoryLimit = 8,
 };
 
 // A failure that ends the run with its status and its one-line message.

@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 // rastool: renders the pages of a PDF document into image files.
+#include "engine/confinement.h"
 #include "engine/converter.h"
 #include "engine/exit_status.h"
 #include "engine/options.h"
 #include "engine/output_file.h"
 #include "engine/writers/image_writer.h"
+#include "render/memory_budget.h"
 
 #include <iostream>
 #include <new>
@@ -37,7 +39,13 @@ int main(int argc, char **argv)
         return 0;
     }
     rastool::OutputFile::InstallSignalCleanup();
+    render::SetMemoryLimit(static_cast<size_t>(options.memoryLimit) << 20);
     try {
+        // Before the document is read: from here on the process reads its input and the colour
+        // profiles and writes in the output's folder, and nothing else.
+        rastool::Confine({{options.input, rastool::kColourProfileFolder},
+                          rastool::FolderOf(options.output),
+                          true});
         rastool::Convert(options, [](const std::string &warning) {
             std::cerr << "rastool: warning: " << rastool::Printable(warning) << std::endl;
         });

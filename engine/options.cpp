@@ -96,7 +96,7 @@ ParseResult ParseOptions(const std::vector<std::string> &args)
     Options o;
     std::set<std::string> seen;
     static const std::set<std::string> withValue{
-        "-i", "-o", "-r", "-f", "-l", "-b", "-c", "-q", "--page-time-limit"};
+        "-i", "-o", "-r", "-f", "-l", "-b", "-c", "-q", "--page-time-limit", "--memory-limit"};
     static const std::set<std::string> flags{"-g", "-m"};
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string &name = args[i];
@@ -162,6 +162,12 @@ ParseResult ParseOptions(const std::vector<std::string> &args)
                              std::to_string(kMaxPageTimeLimit) + ", not " + Quoted(value));
             }
             o.pageTimeLimit = static_cast<int>(*number);
+        } else if (name == "--memory-limit") {
+            if (!number || *number > kMaxMemoryLimit) {
+                return Error("option --memory-limit needs megabytes from 0 to " +
+                             std::to_string(kMaxMemoryLimit) + ", not " + Quoted(value));
+            }
+            o.memoryLimit = static_cast<int>(*number);
         } else if (name == "-q") {
             if (!number || *number > 100) {
                 return Error("option -q needs a JPEG quality from 0 to 100, not " + Quoted(value));
@@ -212,7 +218,11 @@ Renders the pages of a PDF document into image files.
                204x98 or 204x196 dpi, all pages in one file)
   -q N         JPEG quality 0..100 (default 75)
   --page-time-limit SECONDS
-               stop the run when one page takes longer (default 600; 0: no limit)
+               stop the run when opening the document or one page takes longer
+               (default 600; 0: no limit)
+  --memory-limit MB
+               stop the run when the pages need more memory at once
+               (default 1024; 0: no limit)
   --help       show this text
   --version    show the version
 
@@ -238,6 +248,7 @@ Exit status:
      or the output would replace the input document)
   6  internal error
   7  a page took longer than the time limit (--page-time-limit)
+  8  a page needed more memory than the memory limit (--memory-limit)
 )";
 }
 

@@ -27,6 +27,8 @@ struct Options {
     int jpegQuality = 75;
     // Seconds one page may take before the run is ended; 0 for no limit.
     int pageTimeLimit = 600;
+    // Megabytes the PDF library may hold at once, all pages together; 0 for no limit.
+    int memoryLimit = 1024;
 };
 
 struct ParseResult {
@@ -46,5 +48,6 @@ std::string Printable(const std::string &text);
 constexpr int kMinDpi = 10;
 constexpr int kMaxDpi = 1200;
 constexpr int kMaxPageTimeLimit = 86400;
+constexpr int kMaxMemoryLimit = 1 << 20;
 
 } // namespace rastool

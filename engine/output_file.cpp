@@ -140,9 +140,28 @@ bool IsFolder(const std::string &path)
     return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+// What stands at the output's name when it is not a file that can be replaced, or null. In a
+// folder others can write, a link or a pipe planted there must fail the run, and say so.
+const char *Obstacle(const std::string &path)
+{
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0 || S_ISREG(info.st_mode)) {
+        return nullptr;
+    }
+    if (S_ISLNK(info.st_mode)) {
+        return "a symbolic link has that name";
+    }
+    return S_ISDIR(info.st_mode) ? "a folder has that name" : "a special file has that name";
+}
+
 // The common causes in the words a user would use; the system's text for the rest.
 std::string Reason(const std::string &path, int error)
 {
+    if (error != 0 && error != ENOSPC && error != EDQUOT && error != EROFS) {
+        if (const char *obstacle = Obstacle(path)) {
+            return obstacle;
+        }
+    }
     switch (error) {
     case 0:
         return "the file could not be completed";
@@ -168,10 +187,14 @@ std::string Reason(const std::string &path, int error)
     }
 }
 
+[[noreturn]] void Unwritable(const std::string &path, const std::string &reason)
+{
+    throw Failure(ExitStatus::OutputUnwritable, "cannot write " + path + ": " + reason);
+}
+
 [[noreturn]] void Unwritable(const std::string &path, int error)
 {
-    throw Failure(ExitStatus::OutputUnwritable,
-                  "cannot write " + path + ": " + Reason(path, error));
+    Unwritable(path, Reason(path, error));
 }
 
 } // namespace
@@ -189,6 +212,9 @@ OutputFile::OutputFile(std::string path, Naming naming) : path_(std::move(path))
 {
     static std::once_flag modeOnce;
     std::call_once(modeOnce, [] { CreationMode(); });
+    if (const char *obstacle = Obstacle(path_)) {
+        Unwritable(path_, obstacle);
+    }
     const std::string folder = FolderOf(path_);
     int fd = -1;
     if (naming == Naming::Unnamed && CanNameUnnamedFiles()) {
@@ -272,6 +298,15 @@ void OutputFile::Commit()
     const int flushError = errno;
     const int fd = ::fileno(stream);
     ::fchmod(fd, CreationMode());
+    // Checked again at the end: something may have been planted there while the file was made.
+    if (const char *obstacle = Obstacle(path_)) {
+        std::fclose(stream);
+        if (!tempPath_.empty()) {
+            ::unlink(tempPath_.c_str());
+        }
+        DropTemporary();
+        Unwritable(path_, obstacle);
+    }
     if (flushed && tempPath_.empty()) {
         // A file without a name takes the final name directly when it is free; an existing
         // file is replaced through a temporary name, as rename() cannot take a file without one.

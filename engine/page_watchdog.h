@@ -18,6 +18,9 @@ class PageWatchdog {
 public:
     using Clock = std::chrono::steady_clock;
 
+    // The number that stands for opening the document, before any page.
+    static constexpr int kOpening = 0;
+
     // A limit of zero seconds watches nothing.
     PageWatchdog(std::chrono::seconds limit, std::function<void(int pageNumber)> expire);
     ~PageWatchdog();

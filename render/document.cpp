@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 #include "render/document.h"
 
+#include "render/memory_budget.h"
+#include "render/nesting_check.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -288,8 +291,17 @@ struct Document::State {
         fz_drop_context(ctx);
     }
 
-    [[noreturn]] void Fail(RenderError::Kind kind, const std::string &what, int code) const
+    // page: 1-based, 0 when the failure is not one page's.
+    [[noreturn]] void Fail(RenderError::Kind kind, const std::string &what, int code,
+                           int page = 0) const
     {
+        if (code == FZ_ERROR_MEMORY && budget::TakeRefusal()) {
+            throw RenderError(RenderError::Kind::MemoryLimit,
+                              name + ": " +
+                                  (page > 0 ? "page " + std::to_string(page) : "the document") +
+                                  " needs more memory than the limit of " +
+                                  std::to_string(MemoryLimit() >> 20) + " MB");
+        }
         // The library's own text names its internals (objects, tokens, xref), not a cause a
         // user can act on, so it is left out.
         std::string message = name + ": " + what;
@@ -434,7 +446,9 @@ void Document::Open()
 {
     State &s = *state_;
     const CurrentDocument drawing(s);
-    s.ctx = fz_new_context(nullptr, nullptr, kStoreBytes);
+    static const fz_alloc_context budgeted{nullptr, budget::Allocate, budget::Reallocate,
+                                           budget::Release};
+    s.ctx = fz_new_context(&budgeted, nullptr, kStoreBytes);
     if (s.ctx == nullptr) {
         throw RenderError(RenderError::Kind::Failed, s.name + ": cannot start the PDF library");
     }
@@ -500,11 +514,25 @@ void Document::LoadPage(int pageIndex) const
     fz_drop_page(s.ctx, s.page);
     s.page = nullptr;
     s.pageIndex = -1;
+    const std::string pageName = "page " + std::to_string(pageIndex + 1);
+    int depth = 0;
+    if (const int code =
+            MeasureResourceNesting(s.ctx, s.doc, pageIndex, kMaxResourceNesting, &depth);
+        code != 0) {
+        s.Fail(RenderError::Kind::Damaged, pageName + " is missing or damaged", code,
+               pageIndex + 1);
+    }
+    if (depth > kMaxResourceNesting) {
+        throw RenderError(RenderError::Kind::Damaged,
+                          s.name + ": " + pageName + " nests its content more than " +
+                              std::to_string(kMaxResourceNesting) +
+                              " levels deep and cannot be drawn");
+    }
     int hasSize = 1;
     if (const int code = LoadAndBound(s.ctx, s.doc, pageIndex, &s.page, &s.bounds, &hasSize);
         code != 0) {
-        s.Fail(RenderError::Kind::Damaged,
-               "page " + std::to_string(pageIndex + 1) + " is missing or damaged", code);
+        s.Fail(RenderError::Kind::Damaged, pageName + " is missing or damaged", code,
+               pageIndex + 1);
     }
     if (!hasSize && std::find(s.pagesWithoutSize.begin(), s.pagesWithoutSize.end(),
                               pageIndex + 1) == s.pagesWithoutSize.end()) {
@@ -572,7 +600,7 @@ void Document::RenderBand(int pageIndex, double xDpi, double yDpi, int y0, int r
     if (s.list == nullptr) {
         if (const int code = MakeDisplayList(s.ctx, s.page, &s.list); code != 0) {
             s.Fail(RenderError::Kind::Damaged,
-                   "page " + std::to_string(pageIndex + 1) + " is damaged", code);
+                   "page " + std::to_string(pageIndex + 1) + " is damaged", code, pageIndex + 1);
         }
     }
     const fz_irect page = PixelBox(s.bounds, xDpi, yDpi);
@@ -591,7 +619,8 @@ void Document::RenderBand(int pageIndex, double xDpi, double yDpi, int y0, int r
     }
     if (const int code = DrawBand(s.ctx, s.list, ctm, band, colorspace, samples); code != 0) {
         s.Fail(RenderError::Kind::Failed,
-               "page " + std::to_string(pageIndex + 1) + " could not be drawn", code);
+               "page " + std::to_string(pageIndex + 1) + " could not be drawn", code,
+               pageIndex + 1);
     }
     if (samples != dst) {
         for (int row = 0; row < rowCount; ++row) {

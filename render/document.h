@@ -12,7 +12,8 @@ namespace render {
 // Every failure of the PDF library surfaces as this exception, and only as this.
 class RenderError : public std::runtime_error {
 public:
-    enum class Kind { NotFound, Unreadable, Damaged, Password, TooLarge, Failed };
+    // MemoryLimit: the page needs more memory than SetMemoryLimit() allows.
+    enum class Kind { NotFound, Unreadable, Damaged, Password, TooLarge, Failed, MemoryLimit };
     RenderError(Kind kind, const std::string &message);
     Kind kind() const { return kind_; }
 

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
+#include <optional>
 #include <ostream>
 #include <set>
 #include <sstream>
@@ -170,15 +171,51 @@ TEST(RunProcessTest, EachArgumentArrivesWhole)
                             "[/t/r\xc3\xa9sum\xc3\xa9 x.tif]", "[]", "[$HOME]", "[*]"));
 }
 
-TEST(RunProcessTest, ChildGetsTheCallersEnvironment)
+// The engine gets the path, language, place settings and temporary folder, whole, and none of
+// what would reach the display, the session bus, the SSH agent or the home folder.
+TEST(RunProcessTest, ChildGetsOnlyAMinimalEnvironment)
 {
+    const std::vector<std::pair<std::string, std::string>> kept{
+        {"PATH", "/usr/bin:/bin"}, {"LANG", "fr_FR.UTF-8"}, {"LC_NUMERIC", "de_DE.UTF-8"},
+        {"TMPDIR", "/tmp/with blanks"}};
+    const std::vector<std::string> dropped{"DISPLAY", "WAYLAND_DISPLAY",
+                                           "DBUS_SESSION_BUS_ADDRESS", "SSH_AUTH_SOCK",
+                                           "XAUTHORITY", "HOME", "PAGEMINT_RUN_PROCESS_MARK",
+                                           "LANGUAGE", "XLC_MARK"};
+    // Set for the run, each restored (or removed) afterwards.
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved;
+    const auto set = [&saved](const std::string &name, const std::string &value) {
+        const char *old = getenv(name.c_str());
+        saved.emplace_back(name, old != nullptr ? std::optional<std::string>(old) : std::nullopt);
+        setenv(name.c_str(), value.c_str(), 1);
+    };
+    for (const auto &[name, value] : kept) {
+        set(name, value);
+    }
+    for (const std::string &name : dropped) {
+        set(name, "present");
+    }
     const ScratchFile out("environment");
-    const FakeEngine engine("printf '%s' \"$PAGEMINT_RUN_PROCESS_MARK\" > '" + out.Path() + "'");
-    setenv("PAGEMINT_RUN_PROCESS_MARK", "mark with blanks", 1);
+    const FakeEngine engine("env | sort > '" + out.Path() + "'");
     const EngineCommand command = Command({engine.Path()});
     EXPECT_EQ(RunProcess(&command).status, 0);
-    unsetenv("PAGEMINT_RUN_PROCESS_MARK");
-    EXPECT_EQ(out.Read(), "mark with blanks");
+    for (auto entry = saved.rbegin(); entry != saved.rend(); ++entry) {
+        if (entry->second) {
+            setenv(entry->first.c_str(), entry->second->c_str(), 1);
+        } else {
+            unsetenv(entry->first.c_str());
+        }
+    }
+    // The shell adds its own PWD, SHLVL and _.
+    std::vector<std::string> seen;
+    for (const std::string &line : Lines(out.Read())) {
+        const std::string name = line.substr(0, line.find('='));
+        if (name != "PWD" && name != "SHLVL" && name != "_") {
+            seen.push_back(line);
+        }
+    }
+    EXPECT_THAT(seen, ElementsAre("LANG=fr_FR.UTF-8", "LC_NUMERIC=de_DE.UTF-8",
+                                  "PATH=/usr/bin:/bin", "TMPDIR=/tmp/with blanks"));
 }
 
 TEST(RunProcessTest, InheritsNoDescriptorsBeyondTheStandardThree)
