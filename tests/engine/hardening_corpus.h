@@ -5,9 +5,11 @@
 
 #include "render/test_pdf.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
+#include <zlib.h>
 
 namespace hardening {
 
@@ -54,6 +56,108 @@ inline std::string OnePage(const std::string &mediaBox, const std::string &conte
     objects.insert(objects.end(), extra.begin(), extra.end());
     objects.push_back(Stream("", content));
     return RawPdf(objects);
+}
+
+// Hostile documents, each a few lines as an attacker would write them.
+
+// A page that draws a form that draws the next form, `depth` forms deep.
+inline std::string FormChain(int depth)
+{
+    std::vector<std::string> forms;
+    for (int k = 0; k < depth; ++k) {
+        const bool last = k + 1 == depth;
+        const std::string resources =
+            last ? "<< >>" : "<< /XObject << /X " + std::to_string(5 + k) + " 0 R >> >>";
+        forms.push_back(Stream("/Type /XObject /Subtype /Form /BBox [0 0 612 792] /Resources " +
+                                   resources,
+                               last ? "0 g 0 0 100 100 re f" : "/X Do"));
+    }
+    return OnePage("[0 0 612 792]", "/X Do", "<< /XObject << /X 4 0 R >> >>", forms);
+}
+
+// A tree of forms `levels` deep in which every form draws the next one twice: a few hundred
+// bytes that ask for 2^levels drawings.
+inline std::string FormTree(int levels)
+{
+    std::vector<std::string> forms;
+    for (int k = 0; k < levels; ++k) {
+        const bool last = k + 1 == levels;
+        const std::string next = std::to_string(5 + k) + " 0 R";
+        forms.push_back(Stream(
+            "/Type /XObject /Subtype /Form /BBox [0 0 612 792] /Resources " +
+                (last ? std::string("<< >>") : "<< /XObject << /A " + next + " /B " + next + " >> >>"),
+            last ? "0 g 0 0 100 100 re f" : "/A Do /B Do"));
+    }
+    return OnePage("[0 0 612 792]", "/X Do", "<< /XObject << /X 4 0 R >> >>", forms);
+}
+
+// A full page filled with a tiling pattern whose cells are `step` points apart.
+inline std::string TinyTilingPattern(const std::string &step)
+{
+    const std::string pattern =
+        Stream("/Type /Pattern /PatternType 1 /PaintType 1 /TilingType 1 /BBox [0 0 " + step +
+                   " " + step + "] /XStep " + step + " /YStep " + step + " /Resources << >>",
+               "1 0 0 rg 0 0 " + step + " " + step + " re f");
+    return OnePage("[0 0 612 792]", "/Pattern cs /P scn 0 0 612 792 re f",
+                   "<< /Pattern << /P 4 0 R >> >>", {pattern});
+}
+
+// `count` saved graphics states that are never restored.
+inline std::string NestedSaves(int count)
+{
+    std::string content;
+    content.reserve(static_cast<size_t>(count) * 2 + 32);
+    for (int i = 0; i < count; ++i) {
+        content += "q\n";
+    }
+    return OnePage("[0 0 612 792]", content + "0 g 0 0 100 100 re f");
+}
+
+// `count` bytes of `fill`, deflated as they stream by: a thousand to one, without ever holding
+// the whole in memory.
+inline std::string Deflated(size_t count, char fill)
+{
+    const std::string chunk(1 << 20, fill);
+    z_stream z{};
+    deflateInit(&z, 1);
+    std::string packed;
+    std::string out(1 << 16, '\0');
+    size_t left = count;
+    int flush = Z_NO_FLUSH;
+    do {
+        const size_t take = std::min(left, chunk.size());
+        z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(chunk.data()));
+        z.avail_in = static_cast<uInt>(take);
+        left -= take;
+        flush = left == 0 ? Z_FINISH : Z_NO_FLUSH;
+        do {
+            z.next_out = reinterpret_cast<Bytef *>(&out[0]);
+            z.avail_out = static_cast<uInt>(out.size());
+            deflate(&z, flush);
+            packed.append(out.data(), out.size() - z.avail_out);
+        } while (z.avail_out == 0);
+    } while (flush != Z_FINISH);
+    deflateEnd(&z);
+    return packed;
+}
+
+// A page whose image of width x height true-colour samples arrives deflated from zeros.
+inline std::string FlateBombImage(int width, int height)
+{
+    const std::string image = Stream(
+        "/Type /XObject /Subtype /Image /Width " + std::to_string(width) + " /Height " +
+            std::to_string(height) + " /ColorSpace /DeviceRGB /BitsPerComponent 8 /Filter /FlateDecode",
+        Deflated(static_cast<size_t>(width) * height * 3, '\0'));
+    return OnePage("[0 0 612 792]", "q 612 0 0 792 0 0 cm /Im Do Q",
+                   "<< /XObject << /Im 4 0 R >> >>", {image});
+}
+
+// A page whose content stream inflates to `bytes` of blanks.
+inline std::string FlateBombContent(size_t bytes)
+{
+    return RawPdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                   "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R >>",
+                   Stream("/Filter /FlateDecode", Deflated(bytes, ' '))});
 }
 
 // Two pages of text, filled shapes and an image: the document that the damage is done to.

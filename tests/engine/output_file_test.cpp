@@ -83,6 +83,66 @@ TEST_P(OutputFileTest, MissingFolderNamesTheFileAndTheCause)
     }
 }
 
+// Something other than a file at the output's name (planted there by someone else, in a
+// folder others can write) fails the run with a reason that says what is there, and stays as
+// it was: a link still points where it pointed, and what it points to is not written.
+struct Obstacle {
+    const char *name;
+    void (*plant)(const std::string &path, const std::string &target);
+    const char *reason;
+};
+
+const Obstacle kObstacles[] = {
+    {"Link", [](const std::string &path,
+                const std::string &target) { ASSERT_EQ(::symlink(target.c_str(), path.c_str()), 0); },
+     "a symbolic link has that name"},
+    {"DanglingLink",
+     [](const std::string &path, const std::string &) {
+         ASSERT_EQ(::symlink("/nonexistent/planted", path.c_str()), 0);
+     },
+     "a symbolic link has that name"},
+    {"Folder", [](const std::string &path,
+                  const std::string &) { ASSERT_EQ(::mkdir(path.c_str(), 0700), 0); },
+     "a folder has that name"},
+    {"Pipe", [](const std::string &path,
+                const std::string &) { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); },
+     "a special file has that name"},
+};
+
+TEST_P(OutputFileTest, SomethingPlantedAtTheNameIsNamedAndKept)
+{
+    for (const Obstacle &obstacle : kObstacles) {
+        for (const bool beforeCommit : {false, true}) {
+            SCOPED_TRACE(std::string(obstacle.name) + (beforeCommit ? " before commit" : ""));
+            const std::string path = dir / "page.png";
+            const std::string target = dir / "target.txt";
+            testpdf::WriteFile(target, "the user's file");
+            try {
+                if (!beforeCommit) {
+                    obstacle.plant(path, target);
+                }
+                OutputFile file(path, GetParam());
+                Write(file, "new contents");
+                if (beforeCommit) {
+                    obstacle.plant(path, target);
+                }
+                file.Commit();
+                FAIL() << "written over it";
+            } catch (const rastool::Failure &e) {
+                EXPECT_EQ(e.status(), rastool::ExitStatus::OutputUnwritable);
+                EXPECT_EQ(std::string(e.what()), "cannot write " + path + ": " + obstacle.reason);
+            }
+            struct stat info {};
+            EXPECT_EQ(::lstat(path.c_str(), &info), 0);
+            EXPECT_FALSE(S_ISREG(info.st_mode));
+            EXPECT_EQ(ReadAll(target), "the user's file");
+            EXPECT_EQ(FilesIn(dir.path()), (std::set<std::string>{"page.png", "target.txt"}));
+            ::unlink(path.c_str());
+            ::rmdir(path.c_str());
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Naming, OutputFileTest,
                          ::testing::Values(OutputFile::Naming::Unnamed,
                                            OutputFile::Naming::Temporary),
