@@ -59,7 +59,8 @@ std::string ReadFile(const std::string &path)
 
 // Starts rastool without a shell, its standard error caught in a file, and waits for it up to
 // the deadline; a process still running then is killed.
-Outcome RunRastool(const std::vector<std::string> &args, const std::string &errFile)
+Outcome RunRastool(const std::vector<std::string> &args, const std::string &errFile,
+                   char *const *environment = environ)
 {
     const std::string exe = std::string(PAGEMINT_BIN_DIR) + "/rastool";
     std::vector<char *> argv{const_cast<char *>(exe.c_str())};
@@ -73,7 +74,8 @@ Outcome RunRastool(const std::vector<std::string> &args, const std::string &errF
     posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0600);
     pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv.data(), environ);
+    const int spawned =
+        posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv.data(), environment);
     posix_spawn_file_actions_destroy(&actions);
     Outcome out;
     if (spawned != 0) {
@@ -532,6 +534,11 @@ std::vector<HostileCase> HostileCases()
     };
 }
 
+void PrintTo(const HostileCase &c, std::ostream *out)
+{
+    *out << c.name;
+}
+
 class HostileDocumentTest : public ::testing::TestWithParam<HostileCase> {};
 
 TEST_P(HostileDocumentTest, EndsWithinItsLimits)
@@ -557,6 +564,21 @@ TEST(HardeningTest, FormChainWithinTheLimitIsDrawn)
         run.ExpectDefinedEnd({kSuccess});
         run.ExpectImages({"page.png"}, "306 396");
     }
+}
+
+// The window starts the engine with hardly any environment: no home folder, no display, no
+// language. It converts all the same.
+TEST(HardeningTest, ConvertsWithoutAnEnvironment)
+{
+    testpdf::TempDir dir;
+    testpdf::WriteFile(dir / "in.pdf", hardening::HealthyDocument());
+    char *const nothing[] = {nullptr};
+    const Outcome out = RunRastool({"-i", dir / "in.pdf", "-o", dir / "page.png", "-r", "36x36"},
+                                   dir / "err.txt", nothing);
+    EXPECT_EQ(out.status, kSuccess) << out.err;
+    EXPECT_EQ(out.err, "");
+    EXPECT_EQ(ImageSize(dir / "page-001.png"), "306 396");
+    EXPECT_EQ(ImageSize(dir / "page-002.png"), "306 396");
 }
 
 TEST(HardeningTest, MemoryLimitMustBeMegabytes)
