@@ -278,8 +278,8 @@ ProcessResult RunProcess(const EngineCommand *command, const std::function<void(
     std::vector<char *> argv = ArgumentPointers(command->arguments);
     std::vector<char *> environment = EngineEnvironment();
     pid_t child = 0;
-    const int error = posix_spawn(&child, argv[0], setup.Actions(), setup.Attributes(),
-                                  argv.data(), environment.data());
+    const int error = posix_spawn(&child, argv[0], setup.Actions(), setup.Attributes(), argv.data(),
+                                  environment.data());
     pipe.CloseWriteEnd();
     if (error != 0) {
         return ProcessResult(-1, "cannot start " + command->arguments.front() + ": " +

@@ -231,12 +231,11 @@ constexpr const char *kRefused[] = {
     "io_uring_enter", "io_uring_register", "fanotify_init", "uselib", "personality",
     // administration
     "kexec_load", "kexec_file_load", "init_module", "finit_module", "delete_module", "reboot",
-    "acct", "syslog", "vhangup", "iopl", "ioperm", "settimeofday", "clock_settime",
-    "clock_adjtime", "adjtimex", "sethostname", "setdomainname", "lookup_dcookie"};
+    "acct", "syslog", "vhangup", "iopl", "ioperm", "settimeofday", "clock_settime", "clock_adjtime",
+    "adjtimex", "sethostname", "setdomainname", "lookup_dcookie"};
 
-constexpr uint64_t kNamespaceFlags[] = {CLONE_NEWNS,  CLONE_NEWUTS, CLONE_NEWIPC,
-                                        CLONE_NEWUSER, CLONE_NEWPID, CLONE_NEWNET,
-                                        CLONE_NEWCGROUP};
+constexpr uint64_t kNamespaceFlags[] = {CLONE_NEWNS,  CLONE_NEWUTS, CLONE_NEWIPC,   CLONE_NEWUSER,
+                                        CLONE_NEWPID, CLONE_NEWNET, CLONE_NEWCGROUP};
 
 void ApplySeccomp()
 {

@@ -523,10 +523,10 @@ void Document::LoadPage(int pageIndex) const
                pageIndex + 1);
     }
     if (depth > kMaxResourceNesting) {
-        throw RenderError(RenderError::Kind::Damaged,
-                          s.name + ": " + pageName + " nests its content more than " +
-                              std::to_string(kMaxResourceNesting) +
-                              " levels deep and cannot be drawn");
+        throw RenderError(RenderError::Kind::Damaged, s.name + ": " + pageName +
+                                                          " nests its content more than " +
+                                                          std::to_string(kMaxResourceNesting) +
+                                                          " levels deep and cannot be drawn");
     }
     int hasSize = 1;
     if (const int code = LoadAndBound(s.ctx, s.doc, pageIndex, &s.page, &s.bounds, &hasSize);

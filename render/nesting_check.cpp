@@ -51,8 +51,8 @@ pdf_obj *ResourcesOf(fz_context *ctx, int category, pdf_obj *resource)
         resources = pdf_dict_get(ctx, resource, PDF_NAME(Resources));
         break;
     case GraphicsStates: {
-        pdf_obj *group = pdf_dict_get(ctx, pdf_dict_get(ctx, resource, PDF_NAME(SMask)),
-                                      PDF_NAME(G));
+        pdf_obj *group =
+            pdf_dict_get(ctx, pdf_dict_get(ctx, resource, PDF_NAME(SMask)), PDF_NAME(G));
         resources = pdf_dict_get(ctx, group, PDF_NAME(Resources));
         break;
     }
@@ -113,8 +113,7 @@ int PageResources(fz_context *ctx, fz_document *doc, int pageIndex, pdf_obj **ou
 
 } // namespace
 
-int MeasureResourceNesting(fz_context *ctx, fz_document *doc, int pageIndex, int limit,
-                           int *depth)
+int MeasureResourceNesting(fz_context *ctx, fz_document *doc, int pageIndex, int limit, int *depth)
 {
     *depth = 0;
     pdf_obj *root = nullptr;

@@ -19,7 +19,6 @@ constexpr int kMaxResourceNesting = 256;
 // own as one, or to limit + 1 as soon as they are found to nest deeper than limit. A dictionary
 // that contains itself, directly or not, adds nothing, as the library skips it too. Returns the
 // library's error code, 0 when it could measure.
-int MeasureResourceNesting(fz_context *ctx, fz_document *doc, int pageIndex, int limit,
-                           int *depth);
+int MeasureResourceNesting(fz_context *ctx, fz_document *doc, int pageIndex, int limit, int *depth);
 
 } // namespace render

@@ -175,13 +175,19 @@ TEST(RunProcessTest, EachArgumentArrivesWhole)
 // what would reach the display, the session bus, the SSH agent or the home folder.
 TEST(RunProcessTest, ChildGetsOnlyAMinimalEnvironment)
 {
-    const std::vector<std::pair<std::string, std::string>> kept{
-        {"PATH", "/usr/bin:/bin"}, {"LANG", "fr_FR.UTF-8"}, {"LC_NUMERIC", "de_DE.UTF-8"},
-        {"TMPDIR", "/tmp/with blanks"}};
-    const std::vector<std::string> dropped{"DISPLAY", "WAYLAND_DISPLAY",
-                                           "DBUS_SESSION_BUS_ADDRESS", "SSH_AUTH_SOCK",
-                                           "XAUTHORITY", "HOME", "PAGEMINT_RUN_PROCESS_MARK",
-                                           "LANGUAGE", "XLC_MARK"};
+    const std::vector<std::pair<std::string, std::string>> kept{{"PATH", "/usr/bin:/bin"},
+                                                                {"LANG", "fr_FR.UTF-8"},
+                                                                {"LC_NUMERIC", "de_DE.UTF-8"},
+                                                                {"TMPDIR", "/tmp/with blanks"}};
+    const std::vector<std::string> dropped{"DISPLAY",
+                                           "WAYLAND_DISPLAY",
+                                           "DBUS_SESSION_BUS_ADDRESS",
+                                           "SSH_AUTH_SOCK",
+                                           "XAUTHORITY",
+                                           "HOME",
+                                           "PAGEMINT_RUN_PROCESS_MARK",
+                                           "LANGUAGE",
+                                           "XLC_MARK"};
     // Set for the run, each restored (or removed) afterwards.
     std::vector<std::pair<std::string, std::optional<std::string>>> saved;
     const auto set = [&saved](const std::string &name, const std::string &value) {

@@ -13,9 +13,9 @@
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
-#include <set>
 #include <linux/netlink.h>
 #include <sched.h>
+#include <set>
 #include <sys/prctl.h>
 #include <sys/ptrace.h>
 #include <sys/resource.h>
@@ -143,7 +143,7 @@ ConfinementPolicy ServicePolicy(const Scene &scene)
 
 struct Case {
     const char *name;
-    bool service; // under the policy that writes nothing
+    bool service;  // under the policy that writes nothing
     bool landlock; // needs the kernel's Landlock
     Attempt attempt;
     int expected; // 0: allowed; else the errno the attempt fails with
@@ -209,8 +209,7 @@ std::vector<Case> Cases()
         {"ConnectAbstract", true, false,
          [](Scene &s) { return Connect(s.unixSocket, s.busName, true); }, EPERM},
         {"ConnectPath", false, false,
-         [](Scene &s) { return Connect(s.unixSocket, s.busPath, false); },
-         EPERM},
+         [](Scene &s) { return Connect(s.unixSocket, s.busPath, false); }, EPERM},
         {"Execve", true, false,
          [](Scene &) {
              char *const argv[] = {const_cast<char *>("/bin/true"), nullptr};
@@ -219,8 +218,7 @@ std::vector<Case> Cases()
          },
          EPERM},
         {"PtraceParent", false, false,
-         [](Scene &) { return Errno(::ptrace(PTRACE_ATTACH, ::getppid(), 0, 0) == 0); },
-         EPERM},
+         [](Scene &) { return Errno(::ptrace(PTRACE_ATTACH, ::getppid(), 0, 0) == 0); }, EPERM},
         {"PtraceMe", true, false,
          [](Scene &) { return Errno(::ptrace(PTRACE_TRACEME, 0, 0, 0) == 0); }, EPERM},
         {"ReadParentMemory", false, false,
@@ -248,26 +246,24 @@ std::vector<Case> Cases()
         {"NoNewPrivileges", true, false,
          [](Scene &) { return ::prctl(PR_GET_NO_NEW_PRIVS, 0, 0, 0, 0) == 1 ? 0 : 1; }, 0},
         // Refused by the file rules.
-        {"ReadOutside", false, true,
-         [](Scene &s) { return OpenAndClose(s.secret, O_RDONLY); }, EACCES},
-        {"ReadHome", true, true,
-         [](Scene &) { return OpenAndClose("/etc/passwd", O_RDONLY); }, EACCES},
+        {"ReadOutside", false, true, [](Scene &s) { return OpenAndClose(s.secret, O_RDONLY); },
+         EACCES},
+        {"ReadHome", true, true, [](Scene &) { return OpenAndClose("/etc/passwd", O_RDONLY); },
+         EACCES},
         {"ListOutside", false, true,
          [](Scene &s) { return OpenAndClose(s.outside, O_RDONLY | O_DIRECTORY); }, EACCES},
         {"WriteInput", false, true, [](Scene &s) { return OpenAndClose(s.input, O_WRONLY); },
          EACCES},
         {"CreateOutside", false, true,
-         [](Scene &s) { return OpenAndClose(s.outside + "/new.png", O_WRONLY | O_CREAT); },
-         EACCES},
+         [](Scene &s) { return OpenAndClose(s.outside + "/new.png", O_WRONLY | O_CREAT); }, EACCES},
         {"OverwriteOutside", false, true,
          [](Scene &s) { return OpenAndClose(s.secret, O_WRONLY | O_TRUNC); }, EACCES},
         {"RemoveOutside", false, true,
          [](Scene &s) { return Errno(::unlink(s.secret.c_str()) == 0); }, EACCES},
         {"RenameOutOfDestination", false, true,
          [](Scene &s) {
-             return Errno(
-                 ::rename((s.destination + "/old.png").c_str(), (s.outside + "/x.png").c_str()) ==
-                 0);
+             return Errno(::rename((s.destination + "/old.png").c_str(),
+                                   (s.outside + "/x.png").c_str()) == 0);
          },
          EACCES},
         {"LinkInDestination", false, true,
@@ -295,8 +291,8 @@ std::vector<Case> Cases()
         {"ReadInput", true, false, [](Scene &s) { return OpenAndClose(s.input, O_RDONLY); }, 0},
         {"ReadColourProfile", false, false,
          [](Scene &) {
-             const std::string profile = std::string(rastool::kColourProfileFolder) +
-                                         "/ghostscript/default_cmyk.icc";
+             const std::string profile =
+                 std::string(rastool::kColourProfileFolder) + "/ghostscript/default_cmyk.icc";
              return ::access(profile.c_str(), F_OK) != 0 ? 0 : OpenAndClose(profile, O_RDONLY);
          },
          0},
@@ -350,9 +346,9 @@ std::vector<Case> Cases()
              // Two documents drawn on two threads at once, as the engine's workers do.
              render::Document first(s.input), second(s.input);
              std::vector<unsigned char> a(306 * 3 * 16), b(a.size());
-             std::thread other(
-                 [&] { second.RenderBand(0, 72, 72, 100, 16, render::PixelFormat::Rgb, b.data(),
-                                         306 * 3); });
+             std::thread other([&] {
+                 second.RenderBand(0, 72, 72, 100, 16, render::PixelFormat::Rgb, b.data(), 306 * 3);
+             });
              first.RenderBand(0, 72, 72, 100, 16, render::PixelFormat::Rgb, a.data(), 306 * 3);
              other.join();
              return a == b && a[0] == 255 && a[1] == 0 && a[2] == 0 ? 0 : 1;
@@ -412,33 +408,37 @@ TEST(ConfinementReportTest, SaysWhatThisKernelApplied)
     EXPECT_EQ(values[1], 1);
     EXPECT_EQ(values[2], 1);
     EXPECT_EQ(values[3], rastool::LandlockAbi());
-    std::printf("confinement here: no_new_privs %d, no core dumps %d, seccomp %d, Landlock ABI %d\n",
-                values[0], values[1], values[2], values[3]);
+    std::printf(
+        "confinement here: no_new_privs %d, no core dumps %d, seccomp %d, Landlock ABI %d\n",
+        values[0], values[1], values[2], values[3]);
 }
 
 // Confinement after a thread has started would leave that thread free: refused.
 TEST(ConfinementReportTest, RefusedOnceThreadsRun)
 {
     Scene scene;
-    const int result = InChild(scene, EnginePolicy(scene), [](Scene &s) {
-        int wake[2];
-        if (::pipe(wake) != 0) {
-            return 2;
-        }
-        std::thread waiting([&wake] {
-            char c;
-            (void)::read(wake[0], &c, 1);
-        });
-        int outcome = 0;
-        try {
-            rastool::Confine(EnginePolicy(s));
-        } catch (const std::exception &) {
-            outcome = 1;
-        }
-        (void)::write(wake[1], "x", 1);
-        waiting.join();
-        return outcome;
-    }, false);
+    const int result = InChild(
+        scene, EnginePolicy(scene),
+        [](Scene &s) {
+            int wake[2];
+            if (::pipe(wake) != 0) {
+                return 2;
+            }
+            std::thread waiting([&wake] {
+                char c;
+                (void)::read(wake[0], &c, 1);
+            });
+            int outcome = 0;
+            try {
+                rastool::Confine(EnginePolicy(s));
+            } catch (const std::exception &) {
+                outcome = 1;
+            }
+            (void)::write(wake[1], "x", 1);
+            waiting.join();
+            return outcome;
+        },
+        false);
     EXPECT_EQ(result, 1);
 }
 

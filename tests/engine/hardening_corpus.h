@@ -68,9 +68,9 @@ inline std::string FormChain(int depth)
         const bool last = k + 1 == depth;
         const std::string resources =
             last ? "<< >>" : "<< /XObject << /X " + std::to_string(5 + k) + " 0 R >> >>";
-        forms.push_back(Stream("/Type /XObject /Subtype /Form /BBox [0 0 612 792] /Resources " +
-                                   resources,
-                               last ? "0 g 0 0 100 100 re f" : "/X Do"));
+        forms.push_back(
+            Stream("/Type /XObject /Subtype /Form /BBox [0 0 612 792] /Resources " + resources,
+                   last ? "0 g 0 0 100 100 re f" : "/X Do"));
     }
     return OnePage("[0 0 612 792]", "/X Do", "<< /XObject << /X 4 0 R >> >>", forms);
 }
@@ -83,10 +83,10 @@ inline std::string FormTree(int levels)
     for (int k = 0; k < levels; ++k) {
         const bool last = k + 1 == levels;
         const std::string next = std::to_string(5 + k) + " 0 R";
-        forms.push_back(Stream(
-            "/Type /XObject /Subtype /Form /BBox [0 0 612 792] /Resources " +
-                (last ? std::string("<< >>") : "<< /XObject << /A " + next + " /B " + next + " >> >>"),
-            last ? "0 g 0 0 100 100 re f" : "/A Do /B Do"));
+        forms.push_back(Stream("/Type /XObject /Subtype /Form /BBox [0 0 612 792] /Resources " +
+                                   (last ? std::string("<< >>")
+                                         : "<< /XObject << /A " + next + " /B " + next + " >> >>"),
+                               last ? "0 g 0 0 100 100 re f" : "/A Do /B Do"));
     }
     return OnePage("[0 0 612 792]", "/X Do", "<< /XObject << /X 4 0 R >> >>", forms);
 }
@@ -95,8 +95,8 @@ inline std::string FormTree(int levels)
 inline std::string TinyTilingPattern(const std::string &step)
 {
     const std::string pattern =
-        Stream("/Type /Pattern /PatternType 1 /PaintType 1 /TilingType 1 /BBox [0 0 " + step +
-                   " " + step + "] /XStep " + step + " /YStep " + step + " /Resources << >>",
+        Stream("/Type /Pattern /PatternType 1 /PaintType 1 /TilingType 1 /BBox [0 0 " + step + " " +
+                   step + "] /XStep " + step + " /YStep " + step + " /Resources << >>",
                "1 0 0 rg 0 0 " + step + " " + step + " re f");
     return OnePage("[0 0 612 792]", "/Pattern cs /P scn 0 0 612 792 re f",
                    "<< /Pattern << /P 4 0 R >> >>", {pattern});
@@ -144,10 +144,11 @@ inline std::string Deflated(size_t count, char fill)
 // A page whose image of width x height true-colour samples arrives deflated from zeros.
 inline std::string FlateBombImage(int width, int height)
 {
-    const std::string image = Stream(
-        "/Type /XObject /Subtype /Image /Width " + std::to_string(width) + " /Height " +
-            std::to_string(height) + " /ColorSpace /DeviceRGB /BitsPerComponent 8 /Filter /FlateDecode",
-        Deflated(static_cast<size_t>(width) * height * 3, '\0'));
+    const std::string image =
+        Stream("/Type /XObject /Subtype /Image /Width " + std::to_string(width) + " /Height " +
+                   std::to_string(height) +
+                   " /ColorSpace /DeviceRGB /BitsPerComponent 8 /Filter /FlateDecode",
+               Deflated(static_cast<size_t>(width) * height * 3, '\0'));
     return OnePage("[0 0 612 792]", "q 612 0 0 792 0 0 cm /Im Do Q",
                    "<< /XObject << /Im 4 0 R >> >>", {image});
 }

@@ -74,8 +74,7 @@ Outcome RunRastool(const std::vector<std::string> &args, const std::string &errF
     posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0600);
     pid_t pid = 0;
-    const int spawned =
-        posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv.data(), environment);
+    const int spawned = posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv.data(), environment);
     posix_spawn_file_actions_destroy(&actions);
     Outcome out;
     if (spawned != 0) {
@@ -481,6 +480,26 @@ TEST(HardeningTest, PageTimeLimitEndsARunawayPage)
     EXPECT_LT(seconds, 30) << "the limit did not end the page";
 }
 
+// Opening is timed too: a file of many gigabytes (sparse, so it costs no disk) whose
+// cross-reference table is missing makes the library's repair read every byte of it.
+TEST(HardeningTest, PageTimeLimitCoversOpening)
+{
+    testpdf::TempDir dir;
+    const std::string input = dir / "in.pdf";
+    testpdf::WriteFile(input, "%PDF-1.7\n1 0 obj\n<< /Type /Catalog >>\nendobj\n");
+    ASSERT_EQ(::truncate(input.c_str(), 64LL << 30), 0);
+    ::mkdir((dir / "out").c_str(), 0700);
+    const Outcome out = RunRastool(
+        {"-i", input, "-o", dir / "out/page.png", "--page-time-limit", "1"}, dir / "err.txt");
+    EXPECT_EQ(out.status, kPageTimeLimit) << out.err;
+    EXPECT_EQ(Lines(out.err),
+              std::vector<std::string>{
+                  "rastool: " + input +
+                  ": opening the document took longer than the limit of 1 second and was stopped"});
+    EXPECT_LT(out.seconds, 20);
+    EXPECT_TRUE(FilesIn(dir / "out").empty());
+}
+
 TEST(HardeningTest, PageTimeLimitMustBeSeconds)
 {
     testpdf::TempDir dir;
@@ -500,37 +519,69 @@ struct HostileCase {
     std::function<std::string()> document;
     std::vector<std::string> args;
     std::set<int> statuses;
-    std::string says;   // in the one line, when the run fails
-    double seconds;     // it ends within this
-    long peakMb;        // and holds at most this much memory
+    std::string says; // in the one line, when the run fails
+    double seconds;   // it ends within this
+    long peakMb;      // and holds at most this much memory
 };
 
 std::vector<HostileCase> HostileCases()
 {
-    const std::vector<std::string> tight = {"-r", "36x36", "--page-time-limit", "1",
-                                            "--memory-limit", "64"};
+    const std::vector<std::string> tight = {"-r", "36x36",          "--page-time-limit",
+                                            "1",  "--memory-limit", "64"};
     return {
         // The library recurses once per level while it loads the page: 60,000 levels are past
         // any stack, so the nesting is measured first and the page refused.
-        {"FormChain60000", [] { return hardening::FormChain(60000); }, kLowRes,
-         {kInputUnreadable}, "in.pdf: page 1 nests its content more than 256 levels deep", 20, 200},
-        {"FormTreeTwoToTheForty", [] { return hardening::FormTree(40); }, tight,
-         {kPageTimeLimit, kMemoryLimit}, "in.pdf: page 1 ", 20, 200},
-        {"TilingPatternOfTwoHundredthsOfAPoint", [] { return hardening::TinyTilingPattern("0.02"); },
-         tight, {kPageTimeLimit}, "in.pdf: page 1 took longer than the limit of 1 second", 20,
+        {"FormChain60000",
+         [] { return hardening::FormChain(60000); },
+         kLowRes,
+         {kInputUnreadable},
+         "in.pdf: page 1 nests its content more than 256 levels deep",
+         20,
          200},
-        {"FourHundredThousandSaves", [] { return hardening::NestedSaves(400000); }, tight,
-         {kMemoryLimit}, "in.pdf: page 1 needs more memory than the limit of 64 MB", 20, 200},
+        {"FormTreeTwoToTheForty",
+         [] { return hardening::FormTree(40); },
+         tight,
+         {kPageTimeLimit, kMemoryLimit},
+         "in.pdf: page 1 ",
+         20,
+         200},
+        {"TilingPatternOfTwoHundredthsOfAPoint",
+         [] { return hardening::TinyTilingPattern("0.02"); },
+         tight,
+         {kPageTimeLimit},
+         "in.pdf: page 1 took longer than the limit of 1 second",
+         20,
+         200},
+        {"FourHundredThousandSaves",
+         [] { return hardening::NestedSaves(400000); },
+         tight,
+         {kMemoryLimit},
+         "in.pdf: page 1 needs more memory than the limit of 64 MB",
+         20,
+         200},
         // What the issue measured at 4.8 GB, under the default budget of 1 GiB.
-        {"FourMillionSavesDefaultBudget", [] { return hardening::NestedSaves(4000000); },
-         kLowRes, {kMemoryLimit}, "in.pdf: page 1 needs more memory than the limit of 1024 MB", 60,
+        {"FourMillionSavesDefaultBudget",
+         [] { return hardening::NestedSaves(4000000); },
+         kLowRes,
+         {kMemoryLimit},
+         "in.pdf: page 1 needs more memory than the limit of 1024 MB",
+         60,
          1300},
         // Bombs inflate within the limits, and are drawn, or are stopped by one of them.
-        {"FlateBombImage", [] { return hardening::FlateBombImage(8000, 8000); },
+        {"FlateBombImage",
+         [] { return hardening::FlateBombImage(8000, 8000); },
          {"-r", "150x150", "--page-time-limit", "2", "--memory-limit", "64"},
-         {kSuccess, kPageTimeLimit, kMemoryLimit}, "in.pdf: page 1 ", 20, 200},
-        {"FlateBombContent", [] { return hardening::FlateBombContent(size_t(1) << 30); }, tight,
-         {kPageTimeLimit}, "in.pdf: page 1 took longer than the limit of 1 second", 20, 200},
+         {kSuccess, kPageTimeLimit, kMemoryLimit},
+         "in.pdf: page 1 ",
+         20,
+         200},
+        {"FlateBombContent",
+         [] { return hardening::FlateBombContent(size_t(1) << 30); },
+         tight,
+         {kPageTimeLimit},
+         "in.pdf: page 1 took longer than the limit of 1 second",
+         20,
+         200},
     };
 }
 
@@ -585,8 +636,8 @@ TEST(HardeningTest, MemoryLimitMustBeMegabytes)
 {
     testpdf::TempDir dir;
     for (const std::string bad : {"-1", "1048577", "0.5", "1G", ""}) {
-        const Outcome out = RunRastool({"-i", "in.pdf", "-o", "page.png", "--memory-limit", bad},
-                                       dir / "err.txt");
+        const Outcome out =
+            RunRastool({"-i", "in.pdf", "-o", "page.png", "--memory-limit", bad}, dir / "err.txt");
         EXPECT_EQ(out.status, 1) << bad;
         EXPECT_EQ(Lines(out.err).size(), 1u) << out.err;
     }

@@ -93,19 +93,25 @@ struct Obstacle {
 };
 
 const Obstacle kObstacles[] = {
-    {"Link", [](const std::string &path,
-                const std::string &target) { ASSERT_EQ(::symlink(target.c_str(), path.c_str()), 0); },
+    {"Link",
+     [](const std::string &path, const std::string &target) {
+         ASSERT_EQ(::symlink(target.c_str(), path.c_str()), 0);
+     },
      "a symbolic link has that name"},
     {"DanglingLink",
      [](const std::string &path, const std::string &) {
          ASSERT_EQ(::symlink("/nonexistent/planted", path.c_str()), 0);
      },
      "a symbolic link has that name"},
-    {"Folder", [](const std::string &path,
-                  const std::string &) { ASSERT_EQ(::mkdir(path.c_str(), 0700), 0); },
+    {"Folder",
+     [](const std::string &path, const std::string &) {
+         ASSERT_EQ(::mkdir(path.c_str(), 0700), 0);
+     },
      "a folder has that name"},
-    {"Pipe", [](const std::string &path,
-                const std::string &) { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); },
+    {"Pipe",
+     [](const std::string &path, const std::string &) {
+         ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+     },
      "a special file has that name"},
 };
 
