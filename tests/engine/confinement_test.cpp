@@ -16,6 +16,7 @@
 #include <linux/netlink.h>
 #include <sched.h>
 #include <set>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/ptrace.h>
 #include <sys/resource.h>
@@ -44,6 +45,7 @@ struct Scene {
     std::string busName = "pagemint-test-" + std::to_string(::getpid());
     int listeners[2] = {-1, -1}; // a bus at busPath and one at the abstract busName
     int unixSocket = -1;         // made before, not connected
+    int inputFd = -1;            // the input, opened before
     int pair[2] = {-1, -1};
 
     Scene()
@@ -108,6 +110,7 @@ int InChild(Scene &scene, const ConfinementPolicy &policy, const Attempt &attemp
             bool confine = true)
 {
     scene.unixSocket = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    scene.inputFd = ::open(scene.input.c_str(), O_RDONLY | O_CLOEXEC);
     ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, scene.pair);
     const pid_t child = ::fork();
     if (child == 0) {
@@ -123,6 +126,7 @@ int InChild(Scene &scene, const ConfinementPolicy &policy, const Attempt &attemp
         ::_exit(result > 255 ? 255 : result);
     }
     ::close(scene.unixSocket);
+    ::close(scene.inputFd);
     ::close(scene.pair[0]);
     ::close(scene.pair[1]);
     int status = 0;
@@ -141,9 +145,15 @@ ConfinementPolicy ServicePolicy(const Scene &scene)
     return {{scene.input}, scene.destination, false};
 }
 
+enum class Policy {
+    Engine,  // reads its input, writes in its destination
+    Service, // reads what it is given, writes nothing
+    Nothing, // works on what it had open before, opens nothing
+};
+
 struct Case {
     const char *name;
-    bool service;  // under the policy that writes nothing
+    Policy policy;
     bool landlock; // needs the kernel's Landlock
     Attempt attempt;
     int expected; // 0: allowed; else the errno the attempt fails with
@@ -200,28 +210,28 @@ std::vector<Case> Cases()
     };
     return {
         // Refused by the system call filter.
-        {"SocketInet", false, false, socketOf(AF_INET, SOCK_STREAM), EPERM},
-        {"SocketInetDatagram", false, false, socketOf(AF_INET, SOCK_DGRAM), EPERM},
-        {"SocketInet6", false, false, socketOf(AF_INET6, SOCK_STREAM), EPERM},
-        {"SocketNetlink", false, false, socketOf(AF_NETLINK, SOCK_RAW), EPERM},
-        {"SocketPacket", false, false, socketOf(AF_PACKET, SOCK_RAW), EPERM},
-        {"SocketUnix", true, false, socketOf(AF_UNIX, SOCK_STREAM), EPERM},
-        {"ConnectAbstract", true, false,
+        {"SocketInet", Policy::Engine, false, socketOf(AF_INET, SOCK_STREAM), EPERM},
+        {"SocketInetDatagram", Policy::Engine, false, socketOf(AF_INET, SOCK_DGRAM), EPERM},
+        {"SocketInet6", Policy::Engine, false, socketOf(AF_INET6, SOCK_STREAM), EPERM},
+        {"SocketNetlink", Policy::Engine, false, socketOf(AF_NETLINK, SOCK_RAW), EPERM},
+        {"SocketPacket", Policy::Engine, false, socketOf(AF_PACKET, SOCK_RAW), EPERM},
+        {"SocketUnix", Policy::Service, false, socketOf(AF_UNIX, SOCK_STREAM), EPERM},
+        {"ConnectAbstract", Policy::Service, false,
          [](Scene &s) { return Connect(s.unixSocket, s.busName, true); }, EPERM},
-        {"ConnectPath", false, false,
+        {"ConnectPath", Policy::Engine, false,
          [](Scene &s) { return Connect(s.unixSocket, s.busPath, false); }, EPERM},
-        {"Execve", true, false,
+        {"Execve", Policy::Service, false,
          [](Scene &) {
              char *const argv[] = {const_cast<char *>("/bin/true"), nullptr};
              char *const envp[] = {nullptr};
              return Errno(::execve("/bin/true", argv, envp) == 0);
          },
          EPERM},
-        {"PtraceParent", false, false,
+        {"PtraceParent", Policy::Engine, false,
          [](Scene &) { return Errno(::ptrace(PTRACE_ATTACH, ::getppid(), 0, 0) == 0); }, EPERM},
-        {"PtraceMe", true, false,
+        {"PtraceMe", Policy::Service, false,
          [](Scene &) { return Errno(::ptrace(PTRACE_TRACEME, 0, 0, 0) == 0); }, EPERM},
-        {"ReadParentMemory", false, false,
+        {"ReadParentMemory", Policy::Engine, false,
          [](Scene &) {
              char here[8];
              static char there[8];
@@ -229,12 +239,12 @@ std::vector<Case> Cases()
              return Errno(::process_vm_readv(::getppid(), &local, 1, &remote, 1, 0) >= 0);
          },
          EPERM},
-        {"NewUserNamespace", false, false,
+        {"NewUserNamespace", Policy::Engine, false,
          [](Scene &) { return Errno(::unshare(CLONE_NEWUSER) == 0); }, EPERM},
-        {"MakeDumpableAgain", false, false,
+        {"MakeDumpableAgain", Policy::Engine, false,
          [](Scene &) { return Errno(::prctl(PR_SET_DUMPABLE, 1, 0, 0, 0) == 0); }, EPERM},
         // Given up for good.
-        {"NoCoreDumps", false, false,
+        {"NoCoreDumps", Policy::Engine, false,
          [](Scene &) {
              rlimit core{};
              ::getrlimit(RLIMIT_CORE, &core);
@@ -243,60 +253,76 @@ std::vector<Case> Cases()
              return off ? 0 : 1;
          },
          0},
-        {"NoNewPrivileges", true, false,
+        {"NoNewPrivileges", Policy::Service, false,
          [](Scene &) { return ::prctl(PR_GET_NO_NEW_PRIVS, 0, 0, 0, 0) == 1 ? 0 : 1; }, 0},
         // Refused by the file rules.
-        {"ReadOutside", false, true, [](Scene &s) { return OpenAndClose(s.secret, O_RDONLY); },
-         EACCES},
-        {"ReadHome", true, true, [](Scene &) { return OpenAndClose("/etc/passwd", O_RDONLY); },
-         EACCES},
-        {"ListOutside", false, true,
+        {"ReadOutside", Policy::Engine, true,
+         [](Scene &s) { return OpenAndClose(s.secret, O_RDONLY); }, EACCES},
+        {"ReadHome", Policy::Service, true,
+         [](Scene &) { return OpenAndClose("/etc/passwd", O_RDONLY); }, EACCES},
+        {"ListOutside", Policy::Engine, true,
          [](Scene &s) { return OpenAndClose(s.outside, O_RDONLY | O_DIRECTORY); }, EACCES},
-        {"WriteInput", false, true, [](Scene &s) { return OpenAndClose(s.input, O_WRONLY); },
-         EACCES},
-        {"CreateOutside", false, true,
+        {"WriteInput", Policy::Engine, true,
+         [](Scene &s) { return OpenAndClose(s.input, O_WRONLY); }, EACCES},
+        {"CreateOutside", Policy::Engine, true,
          [](Scene &s) { return OpenAndClose(s.outside + "/new.png", O_WRONLY | O_CREAT); }, EACCES},
-        {"OverwriteOutside", false, true,
+        {"OverwriteOutside", Policy::Engine, true,
          [](Scene &s) { return OpenAndClose(s.secret, O_WRONLY | O_TRUNC); }, EACCES},
-        {"RemoveOutside", false, true,
+        {"RemoveOutside", Policy::Engine, true,
          [](Scene &s) { return Errno(::unlink(s.secret.c_str()) == 0); }, EACCES},
-        {"RenameOutOfDestination", false, true,
+        {"RenameOutOfDestination", Policy::Engine, true,
          [](Scene &s) {
              return Errno(::rename((s.destination + "/old.png").c_str(),
                                    (s.outside + "/x.png").c_str()) == 0);
          },
          EACCES},
-        {"LinkInDestination", false, true,
+        {"LinkInDestination", Policy::Engine, true,
          [](Scene &s) {
              return Errno(::symlink(s.secret.c_str(), (s.destination + "/link").c_str()) == 0);
          },
          EACCES},
-        {"FolderInDestination", false, true,
+        {"FolderInDestination", Policy::Engine, true,
          [](Scene &s) { return Errno(::mkdir((s.destination + "/sub").c_str(), 0700) == 0); },
          EACCES},
-        {"PipeInDestination", false, true,
+        {"PipeInDestination", Policy::Engine, true,
          [](Scene &s) { return Errno(::mkfifo((s.destination + "/fifo").c_str(), 0600) == 0); },
          EACCES},
-        {"ServiceCreates", true, true,
+        {"ServiceCreates", Policy::Service, true,
          [](Scene &s) {
              return OpenAndClose(s.destination + "/new.png", O_WRONLY | O_CREAT | O_EXCL);
          },
          EACCES},
-        {"ServiceUnnamedFile", true, true,
+        {"ServiceUnnamedFile", Policy::Service, true,
          [](Scene &s) { return OpenAndClose(s.destination, O_TMPFILE | O_RDWR); }, EACCES},
-        {"ServiceRemoves", true, true,
+        {"ServiceRemoves", Policy::Service, true,
          [](Scene &s) { return Errno(::unlink((s.destination + "/old.png").c_str()) == 0); },
          EACCES},
+        {"NothingOpensItsInput", Policy::Nothing, true,
+         [](Scene &s) { return OpenAndClose(s.input, O_RDONLY); }, EACCES},
+        {"NothingReadsWhatWasOpen", Policy::Nothing, false,
+         [](Scene &s) {
+             char head[5] = {};
+             return ::pread(s.inputFd, head, 5, 0) == 5 && std::memcmp(head, "%PDF-", 5) == 0 ? 0
+                                                                                              : 1;
+         },
+         0},
+        {"NothingSharesMemory", Policy::Nothing, false,
+         [](Scene &) {
+             const int fd = ::memfd_create("pixels", MFD_CLOEXEC);
+             return Errno(fd >= 0 && ::ftruncate(fd, 1 << 20) == 0);
+         },
+         0},
         // What the engine and the helper need keeps working.
-        {"ReadInput", true, false, [](Scene &s) { return OpenAndClose(s.input, O_RDONLY); }, 0},
-        {"ReadColourProfile", false, false,
+        {"ReadInput", Policy::Service, false,
+         [](Scene &s) { return OpenAndClose(s.input, O_RDONLY); }, 0},
+        {"ReadColourProfile", Policy::Engine, false,
          [](Scene &) {
              const std::string profile =
                  std::string(rastool::kColourProfileFolder) + "/ghostscript/default_cmyk.icc";
              return ::access(profile.c_str(), F_OK) != 0 ? 0 : OpenAndClose(profile, O_RDONLY);
          },
          0},
-        {"WriteInDestination", false, false,
+        {"WriteInDestination", Policy::Engine, false,
          [](Scene &s) {
              const std::string temp = s.destination + "/.part";
              const std::string final = s.destination + "/old.png";
@@ -307,7 +333,7 @@ std::vector<Case> Cases()
              return Errno(::rename(temp.c_str(), final.c_str()) == 0);
          },
          0},
-        {"UnnamedFileLinkedIn", false, false,
+        {"UnnamedFileLinkedIn", Policy::Engine, false,
          [](Scene &s) {
              const int fd = ::open(s.destination.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
              if (fd < 0 || ::write(fd, "png", 3) != 3) {
@@ -318,9 +344,9 @@ std::vector<Case> Cases()
                                    (s.destination + "/new.png").c_str(), AT_SYMLINK_FOLLOW) == 0);
          },
          0},
-        {"RemoveInDestination", false, false,
+        {"RemoveInDestination", Policy::Engine, false,
          [](Scene &s) { return Errno(::unlink((s.destination + "/old.png").c_str()) == 0); }, 0},
-        {"Threads", true, false,
+        {"Threads", Policy::Service, false,
          [](Scene &) {
              std::vector<std::thread> threads;
              std::vector<int> done(4, 0);
@@ -333,15 +359,15 @@ std::vector<Case> Cases()
              return done == std::vector<int>(4, 1) ? 0 : 1;
          },
          0},
-        {"SocketPairUnix", true, false,
+        {"SocketPairUnix", Policy::Service, false,
          [](Scene &) {
              int fds[2];
              return Errno(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds) == 0);
          },
          0},
-        {"DescriptorsOverAnInheritedPair", true, false,
+        {"DescriptorsOverAnInheritedPair", Policy::Service, false,
          [](Scene &s) { return PassDescriptor(s.pair[0], s.pair[1]); }, 0},
-        {"RenderAPage", true, false,
+        {"RenderAPage", Policy::Service, false,
          [](Scene &s) {
              // Two documents drawn on two threads at once, as the engine's workers do.
              render::Document first(s.input), second(s.input);
@@ -371,7 +397,10 @@ TEST_P(ConfinementTest, AttemptFromInside)
         GTEST_SKIP() << "this kernel has no Landlock: files are not confined here";
     }
     Scene scene;
-    const ConfinementPolicy policy = c.service ? ServicePolicy(scene) : EnginePolicy(scene);
+    const ConfinementPolicy policy = c.policy == Policy::Engine ? EnginePolicy(scene)
+                                     : c.policy == Policy::Service
+                                         ? ServicePolicy(scene)
+                                         : ConfinementPolicy{{}, {}, false};
     // The attempt is what it claims: unconfined, a refused one works. Not tried unconfined:
     // what needs privileges or a kernel setting of its own, and stopping the test itself.
     static const std::set<std::string> notTriedFree{"NewUserNamespace", "SocketPacket",
