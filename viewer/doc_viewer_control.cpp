@@ -84,6 +84,8 @@ QString FailureReason(const QString &path, const render::RenderError &error)
         return DocViewerControl::tr("the document is damaged");
     case render::RenderError::Kind::Unreadable:
         break;
+    case render::RenderError::Kind::MemoryLimit:
+        return DocViewerControl::tr("the document needs more memory than the limit");
     case render::RenderError::Kind::TooLarge:
     case render::RenderError::Kind::Failed:
         return DocViewerControl::tr("the document cannot be read");

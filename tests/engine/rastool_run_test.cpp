@@ -235,14 +235,28 @@ TEST_F(RastoolRunTest, NextRunRemovesAKilledRunsTemporaries)
                             const_cast<char *const *>(argv.data()), environ),
               0);
     ::waitpid(ended, nullptr, 0);
-    const std::string leftover = ".doc.png-" + std::to_string(ended) + "-0";
-    testpdf::WriteFile(dir / ("out/" + leftover), std::string(1 << 20, 'x'));
-    const timespec times[2] = {{0, UTIME_OMIT}, {std::time(nullptr) - 3 * 86400, 0}};
-    ASSERT_EQ(::utimensat(AT_FDCWD, (dir / ("out/" + leftover)).c_str(), times, 0), 0);
+    // The engine's temporary names: ".rastool-<this machine>-<process>-<n>.tmp", the machine
+    // a hash of its name. The confined engine still tells a dead process from a live one
+    // (process 1) that it may not signal.
+    char host[256] = {};
+    ::gethostname(host, sizeof host - 1);
+    uint32_t hash = 2166136261u;
+    for (const char *c = host; *c != '\0'; ++c) {
+        hash = (hash ^ static_cast<unsigned char>(*c)) * 16777619u;
+    }
+    char prefix[32];
+    std::snprintf(prefix, sizeof prefix, ".rastool-%08x-", hash);
+    const std::string leftover = prefix + std::to_string(ended) + "-0.tmp";
+    const std::string running = prefix + std::string("1-0.tmp");
+    // A user's file of the form that earlier versions used for their temporaries.
+    const std::string users = ".doc.png-" + std::to_string(ended) + "-0";
+    for (const std::string &name : {leftover, running, users}) {
+        testpdf::WriteFile(dir / ("out/" + name), std::string(1 << 20, 'x'));
+    }
     const auto run = Run({"-i", dir / "three.pdf", "-o", dir / "out/doc.png", "-r", "20x20"});
     ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(Outputs(),
-              (std::set<std::string>{"keep.png", "doc-001.png", "doc-002.png", "doc-003.png"}));
+    EXPECT_EQ(Outputs(), (std::set<std::string>{"keep.png", "doc-001.png", "doc-002.png",
+                                                "doc-003.png", running, users}));
 }
 
 // Any name the file system takes can be written: the engine adds nothing to its length.
