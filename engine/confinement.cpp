@@ -4,6 +4,7 @@
 #include "engine/exit_status.h"
 
 #include <cerrno>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <dirent.h>

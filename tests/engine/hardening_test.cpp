@@ -617,6 +617,48 @@ TEST(HardeningTest, FormChainWithinTheLimitIsDrawn)
     }
 }
 
+// The engine confines itself before it reads the document: seen from outside while it is
+// busy with a page, it has given up new privileges, runs under a system call filter and
+// leaves no core dump.
+TEST(HardeningTest, EngineRunsConfined)
+{
+    testpdf::TempDir dir;
+    testpdf::WriteFile(dir / "in.pdf", hardening::TinyTilingPattern("0.02"));
+    const std::string exe = std::string(PAGEMINT_BIN_DIR) + "/rastool";
+    const std::string input = dir / "in.pdf", output = dir / "page.png";
+    std::vector<char *> argv{
+        const_cast<char *>(exe.c_str()),    const_cast<char *>("-i"),
+        const_cast<char *>(input.c_str()),  const_cast<char *>("-o"),
+        const_cast<char *>(output.c_str()), const_cast<char *>("--page-time-limit"),
+        const_cast<char *>("20"),           nullptr};
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, exe.c_str(), nullptr, nullptr, argv.data(), environ), 0);
+    const std::string proc = "/proc/" + std::to_string(pid);
+    std::string status;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < end &&
+           status.find("Seccomp:\t2") == std::string::npos) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        status = ReadFile(proc + "/status");
+    }
+    const std::string limits = ReadFile(proc + "/limits");
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    EXPECT_NE(status.find("NoNewPrivs:\t1"), std::string::npos) << status;
+    EXPECT_NE(status.find("Seccomp:\t2"), std::string::npos) << status;
+    std::istringstream lines(limits);
+    std::string core;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("Max core file size", 0) == 0) {
+            core = line;
+        }
+    }
+    std::istringstream fields(core.substr(std::string("Max core file size").size()));
+    std::string soft, hard;
+    fields >> soft >> hard;
+    EXPECT_EQ(soft + " " + hard, "0 0") << core;
+}
+
 // The window starts the engine with hardly any environment: no home folder, no display, no
 // language. It converts all the same.
 TEST(HardeningTest, ConvertsWithoutAnEnvironment)
