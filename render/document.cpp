@@ -11,6 +11,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "render/cmyk_to_rgb.h"
+#include "render/managed_colour.h"
+#include "render/output_intent.h"
+
 extern "C" {
 #include <jpeglib.h>
 #include <mupdf/fitz.h>
@@ -276,6 +280,7 @@ struct Document::State {
     // What the library warned of (its own text is not shown), and the pages without a size.
     bool warned = false;
     std::vector<int> pagesWithoutSize;
+    std::unique_ptr<CmykToRgb> colour;
 
     ~State()
     {
@@ -474,6 +479,7 @@ void Document::Open()
         s.Fail(RenderError::Kind::Unreadable,
                "no page of the document can be read; the file may be damaged", 0);
     }
+    s.colour = std::make_unique<CmykToRgb>(CmykOutputIntent(s.ctx, s.doc));
     // What opening warned of is the repair, reported as such by Problems().
     s.warned = false;
 }
@@ -589,6 +595,7 @@ void Document::RenderBand(int pageIndex, double xDpi, double yDpi, int y0, int r
         scratch.resize(static_cast<size_t>(rowBytes) * static_cast<size_t>(rowCount));
         samples = scratch.data();
     }
+    const ManagedColour managed(s.colour.get());
     if (const int code = DrawBand(s.ctx, s.list, ctm, band, colorspace, samples); code != 0) {
         s.Fail(RenderError::Kind::Failed,
                "page " + std::to_string(pageIndex + 1) + " could not be drawn", code);
@@ -622,6 +629,11 @@ std::vector<std::string> Document::Problems() const
     }
     if (s.warned) {
         problems.push_back("some of its content is damaged and was left out");
+    }
+    if (s.colour->DocumentProfileRejected()) {
+        problems.push_back(
+            "its CMYK output profile is damaged or of the wrong kind, so its colours "
+            "follow the default profile");
     }
     return problems;
 }
