@@ -34,8 +34,9 @@ namespace {
 // (one per worker thread), so the default of 256 MB each would let memory grow with the cores.
 constexpr size_t kStoreBytes = 64u << 20;
 
-// The header must appear near the start; a file without it is not a PDF at all, which is a
-// different message from a PDF too damaged to repair.
+// Where the header must appear. A file without one that the library can still read (the header
+// lost, the body intact) is opened as repaired; one it cannot read is "not a PDF" rather than
+// a PDF too damaged to repair.
 constexpr size_t kHeaderWindow = 1024;
 
 bool HasPdfHeader(const unsigned char *data, size_t size)
@@ -53,8 +54,6 @@ bool HasPdfHeader(const unsigned char *data, size_t size)
     }
     return false;
 }
-
-void Quiet(void *, const char *) {}
 
 // The library's own note that this build converts colours without ICC profiles: a fact about the
 // build, not about the document.
@@ -281,6 +280,7 @@ struct Document::State {
     bool warned = false;
     std::vector<int> pagesWithoutSize;
     std::unique_ptr<CmykToRgb> colour;
+    bool hasHeader = true;
 
     ~State()
     {
@@ -361,9 +361,9 @@ namespace {
     throw RenderError(kind, path + ": " + what);
 }
 
-// Reads the first bytes of the file to tell "missing", "unreadable", "empty" and "not a PDF"
-// apart before the library sees it.
-void CheckFile(const std::string &path)
+// Reads the first bytes of the file to tell "missing", "unreadable" and "empty" apart before the
+// library sees it; returns whether the PDF header is there.
+bool CheckFile(const std::string &path)
 {
     // Non-blocking, so that a named pipe is refused below instead of waiting for a writer.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -406,9 +406,7 @@ void CheckFile(const std::string &path)
     if (got == 0) {
         throw RenderError(RenderError::Kind::Unreadable, path + ": the file is empty");
     }
-    if (!HasPdfHeader(head, got)) {
-        throw RenderError(RenderError::Kind::Unreadable, path + ": not a PDF document");
-    }
+    return HasPdfHeader(head, got);
 }
 
 } // namespace
@@ -416,7 +414,7 @@ void CheckFile(const std::string &path)
 Document::Document(const std::string &path) : state_(std::make_unique<State>())
 {
     state_->name = path;
-    CheckFile(path);
+    state_->hasHeader = CheckFile(path);
     Open();
 }
 
@@ -427,9 +425,7 @@ Document::Document(std::vector<unsigned char> bytes) : state_(std::make_unique<S
     if (state_->bytes.empty()) {
         throw RenderError(RenderError::Kind::Unreadable, state_->name + ": the data is empty");
     }
-    if (!HasPdfHeader(state_->bytes.data(), state_->bytes.size())) {
-        throw RenderError(RenderError::Kind::Unreadable, state_->name + ": not a PDF document");
-    }
+    state_->hasHeader = HasPdfHeader(state_->bytes.data(), state_->bytes.size());
     Open();
 }
 
@@ -445,7 +441,11 @@ void Document::Open()
     }
     // Without these the library prints its own lines on standard error, codec libraries' messages
     // (such as a damaged JPEG image's) included.
-    fz_set_error_callback(s.ctx, Quiet, nullptr);
+    // An error the library reports while drawing is one it recovered from by leaving something
+    // out (a missing image, a broken content stream), a mend like those it warns of; an error it
+    // cannot recover from surfaces as a RenderError as well.
+    fz_set_error_callback(
+        s.ctx, [](void *user, const char *) { static_cast<State *>(user)->warned = true; }, &s);
     fz_set_warning_callback(
         s.ctx,
         [](void *user, const char *message) {
@@ -462,6 +462,9 @@ void Document::Open()
     const int openCode = s.bytes.empty()
                              ? OpenFromFile(s.ctx, s.name.c_str(), &s.doc)
                              : OpenFromMemory(s.ctx, s.bytes.data(), s.bytes.size(), &s.doc);
+    if (openCode != 0 && !s.hasHeader) {
+        s.Fail(RenderError::Kind::Unreadable, "not a PDF document", openCode);
+    }
     if (openCode != 0) {
         s.Fail(RenderError::Kind::Damaged, "the file is damaged and cannot be repaired", openCode);
     }
@@ -474,6 +477,9 @@ void Document::Open()
     }
     if (const int code = CountPages(s.ctx, s.doc, &s.pageCount); code != 0) {
         s.Fail(RenderError::Kind::Damaged, "the file is damaged and cannot be repaired", code);
+    }
+    if (s.pageCount <= 0 && !s.hasHeader) {
+        s.Fail(RenderError::Kind::Unreadable, "not a PDF document", 0);
     }
     if (s.pageCount <= 0) {
         s.Fail(RenderError::Kind::Unreadable,
