@@ -14,6 +14,7 @@
 #include "render/cmyk_to_rgb.h"
 #include "render/managed_colour.h"
 #include "render/output_intent.h"
+#include "render/page_images.h"
 
 extern "C" {
 #include <jpeglib.h>
@@ -280,6 +281,7 @@ struct Document::State {
     bool warned = false;
     std::vector<int> pagesWithoutSize;
     std::unique_ptr<CmykToRgb> colour;
+    PageImages images;
     bool hasHeader = true;
 
     ~State()
@@ -287,6 +289,7 @@ struct Document::State {
         if (ctx == nullptr) {
             return;
         }
+        images.Clear(ctx);
         fz_drop_display_list(ctx, list);
         fz_drop_page(ctx, page);
         fz_drop_document(ctx, doc);
@@ -601,7 +604,9 @@ void Document::RenderBand(int pageIndex, double xDpi, double yDpi, int y0, int r
         scratch.resize(static_cast<size_t>(rowBytes) * static_cast<size_t>(rowCount));
         samples = scratch.data();
     }
+    s.images.StartPage(s.ctx, pageIndex);
     const ManagedColour managed(s.colour.get());
+    const SharedPageImages shared(&s.images);
     if (const int code = DrawBand(s.ctx, s.list, ctm, band, colorspace, samples); code != 0) {
         s.Fail(RenderError::Kind::Failed,
                "page " + std::to_string(pageIndex + 1) + " could not be drawn", code);
