@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,7 +33,8 @@ public:
     bool Ready() noexcept;
     // Components 0..1 in, 0..1 out. Only after Ready() returned true.
     void Colour(const float cmyk[4], float rgb[3]) noexcept;
-    // count pixels, rows of 4 and 3 bytes per pixel, strides in bytes. Only after Ready().
+    // Rows of 4 and 3 bytes per pixel, strides in bytes. Only after Ready(). Interpolated in a
+    // table of the profile's colours, within a fraction of a level of the exact conversion.
     void Pixels(const unsigned char *cmyk, std::ptrdiff_t cmykStride, unsigned char *rgb,
                 std::ptrdiff_t rgbStride, int width, int rows) noexcept;
 
@@ -41,6 +44,7 @@ public:
 
 private:
     bool Build(const void *data, std::size_t size) noexcept;
+    void Pixel(const unsigned char *cmyk, unsigned char *rgb) const noexcept;
 
     std::optional<std::vector<unsigned char>> documentProfile_;
     std::string defaultProfile_;
@@ -48,7 +52,9 @@ private:
     bool rejected_ = false;
     void *context_ = nullptr;
     void *colourTransform_ = nullptr;
-    void *pixelTransform_ = nullptr;
+    // The profile's sRGB colours at a grid of CMYK values, shared by every document that uses
+    // the same profile: computing it is most of the cost of a profile.
+    std::shared_ptr<const std::vector<std::uint16_t>> grid_;
 };
 
 } // namespace render
