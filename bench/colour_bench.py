@@ -3,6 +3,9 @@
 """Times colour management: RGB documents against an earlier rastool, CMYK pages against their
 RGB twins and against the PDF rasterisers of Debian's packages, and peak memory at 1200 dpi.
 
+Each cell is the median of the runs, interleaved, of wall time and of processor time (user and
+system): on a shared machine the processor time is the steadier measure of the work done.
+
 The CMYK pages are written by this script: a print page (a large CMYK photograph, a CMYK
 shading, text and fills in CMYK and a spot colour over CMYK) and its twin with the same content
 in RGB. Runs are interleaved and each cell is the median of the runs, as in rasteriser_bench.py.
@@ -15,8 +18,12 @@ import sys
 import tempfile
 import zlib
 
+import shutil
+import subprocess
+from dataclasses import dataclass, field
+
 from bench_support import install_missing, print_table
-from rasteriser_bench import Result, run_once, Tool
+from rasteriser_bench import Tool
 
 RGB_DOCS = ["/usr/share/doc/asymptote/asymptote.pdf",
             "/usr/share/doc/liblcms2-dev/LittleCMS2.14 API.pdf.gz"]
@@ -84,6 +91,32 @@ def print_page(cmyk):
     return pdf_file([photo, shading, spot], content)
 
 
+@dataclass
+class Result:
+    times: list = field(default_factory=list)
+    cpu: list = field(default_factory=list)
+    peak_kb: int = 0
+    error: str = ""
+
+
+def run_once(tool, out_dir, result):
+    shutil.rmtree(out_dir, ignore_errors=True)
+    os.makedirs(out_dir)
+    argv = [a.replace("{out}", out_dir) for a in tool.argv]
+    with tempfile.NamedTemporaryFile("r", suffix=".time") as tf:
+        proc = subprocess.run(["/usr/bin/time", "-f", "%e %U %S %M", "-o", tf.name] + argv,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+        measured = tf.read().strip().splitlines()
+    if proc.returncode != 0 or not measured:
+        lines = proc.stderr.strip().splitlines()
+        result.error = "exit %d: %s" % (proc.returncode, lines[-1] if lines else "")
+        return
+    elapsed, user, system, peak = measured[-1].split()
+    result.times.append(float(elapsed))
+    result.cpu.append(float(user) + float(system))
+    result.peak_kb = max(result.peak_kb, int(peak))
+
+
 def timed_case(title, tools, runs, work, markdown, reference):
     results = {t.name: Result() for t in tools}
     for _ in range(runs):
@@ -93,17 +126,21 @@ def timed_case(title, tools, runs, work, markdown, reference):
     rows = []
     ref = results[reference]
     ref_time = statistics.median(ref.times) if ref.times else 0
+    ref_cpu = statistics.median(ref.cpu) if ref.cpu else 0
     for t in tools:
         res = results[t.name]
         if res.error:
-            rows.append([t.name, "", "", "", "failed: " + res.error])
+            rows.append([t.name, "", "", "", "", "", "failed: " + res.error])
             continue
         med = statistics.median(res.times)
+        cpu = statistics.median(res.cpu)
         rows.append([t.name, "%.2f" % med, "%.2f" % (med / ref_time) if ref_time else "",
+                     "%.2f" % cpu, "%.2f" % (cpu / ref_cpu) if ref_cpu else "",
                      "%.1f" % (res.peak_kb / 1024), ""])
     print()
     print(("### " if markdown else "== ") + title)
-    print_table(["tool", "median s", "time / " + reference, "peak MB", "note"], rows, markdown)
+    print_table(["tool", "wall s", "wall / " + reference, "cpu s", "cpu / " + reference,
+                 "peak MB", "note"], rows, markdown)
     return results
 
 

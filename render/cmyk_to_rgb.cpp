@@ -141,6 +141,10 @@ bool CmykToRgb::Build(const void *data, std::size_t size) noexcept
         if (grid_ == nullptr) {
             grid_ = ComputeGrid(colour);
             grids[key] = grid_;
+            // Profiles no document uses any more are forgotten.
+            for (auto i = grids.begin(); i != grids.end();) {
+                i = i->second.expired() ? grids.erase(i) : std::next(i);
+            }
         }
     } catch (...) {
         cmsDeleteTransform(colour);
