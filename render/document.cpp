@@ -585,6 +585,7 @@ void Document::RenderBand(int pageIndex, double xDpi, double yDpi, int y0, int r
                           s.name + ": band outside page " + std::to_string(pageIndex + 1));
     }
     if (s.list == nullptr) {
+        s.images.Clear(s.ctx);
         if (const int code = MakeDisplayList(s.ctx, s.page, &s.list); code != 0) {
             s.Fail(RenderError::Kind::Damaged,
                    "page " + std::to_string(pageIndex + 1) + " is damaged", code);
@@ -604,7 +605,6 @@ void Document::RenderBand(int pageIndex, double xDpi, double yDpi, int y0, int r
         scratch.resize(static_cast<size_t>(rowBytes) * static_cast<size_t>(rowCount));
         samples = scratch.data();
     }
-    s.images.StartPage(s.ctx, pageIndex);
     const ManagedColour managed(s.colour.get());
     const SharedPageImages shared(&s.images);
     if (const int code = DrawBand(s.ctx, s.list, ctm, band, colorspace, samples); code != 0) {

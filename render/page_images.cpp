@@ -92,15 +92,6 @@ void PageImages::Clear(fz_context *ctx)
     }
     entries.clear();
     keptBytes = 0;
-    pageIndex_ = -1;
-}
-
-void PageImages::StartPage(fz_context *ctx, int pageIndex)
-{
-    if (pageIndex != pageIndex_) {
-        Clear(ctx);
-        pageIndex_ = pageIndex;
-    }
 }
 
 SharedPageImages::SharedPageImages(PageImages *images) : previous_(active)

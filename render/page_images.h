@@ -15,17 +15,16 @@ namespace render {
 // from just the part of it the band needs, scaled on its own, so rows shift where one band meets
 // the next; while a PageImages is in use, an image that is not too large is decoded whole, and
 // every band scales the same whole image and keeps its own rows. A CMYK image is converted to
-// the page's colours once, by the first band, and the conversion kept until the page changes.
+// the page's colours once, by the first band, and kept so until the page is listed again.
 class PageImages {
 public:
     PageImages() = default;
     PageImages(const PageImages &) = delete;
     PageImages &operator=(const PageImages &) = delete;
 
-    // Called before the library's context goes: what is kept belongs to it.
+    // Drops what is kept: called when the page's display list is made, and before the
+    // library's context goes, to which what is kept belongs.
     void Clear(fz_context *ctx);
-    // Drops what belongs to another page.
-    void StartPage(fz_context *ctx, int pageIndex);
 
     struct Entry {
         fz_pixmap *decoded;
@@ -33,9 +32,6 @@ public:
     };
     std::vector<Entry> entries;
     std::size_t keptBytes = 0;
-
-private:
-    int pageIndex_ = -1;
 };
 
 // While one is alive, the library's image decoding and conversions on this thread go through
