@@ -8,6 +8,7 @@
 // the library unchanged unless it starts in CMYK and a ManagedColour is alive on the thread.
 #include "render/managed_colour.h"
 
+#include <cmath>
 #include <cstdlib>
 
 #include "render/cmyk_to_rgb.h"
@@ -140,7 +141,48 @@ void SetManagedConverter(fz_color_converter *cc, fz_colorspace *ss, fz_colorspac
     cc->opaque = active;
 }
 
-// The pixmap in plain CMYK: Indexed and Separation samples are expanded by the library first.
+// A one-ink Separation pixmap directly over CMYK, expanded through a table of its 256 tints: the
+// library would evaluate the tint transform at every pixel and truncate its result.
+fz_pixmap *SeparationToCmyk(fz_context *ctx, const fz_pixmap *src)
+{
+    fz_pixmap *volatile dst = nullptr;
+    fz_var(dst);
+    fz_try(ctx)
+    {
+        fz_colorspace *ss = src->colorspace;
+        unsigned char table[256][4];
+        for (int i = 0; i < 256; ++i) {
+            const float tint = i / 255.0f;
+            float cmyk[FZ_MAX_COLORS];
+            ss->u.separation.eval(ctx, ss->u.separation.tint, &tint, 1, cmyk, 4);
+            for (int k = 0; k < 4; ++k) {
+                table[i][k] =
+                    static_cast<unsigned char>(fz_clampi(std::lround(cmyk[k] * 255), 0, 255));
+            }
+        }
+        dst = fz_new_pixmap_with_bbox(ctx, ss->u.separation.base, fz_pixmap_bbox(ctx, src), nullptr,
+                                      src->alpha);
+        for (int y = 0; y < src->h; ++y) {
+            const unsigned char *in = src->samples + y * src->stride;
+            unsigned char *out = dst->samples + y * dst->stride;
+            for (int x = 0; x < src->w; ++x, in += src->n, out += dst->n) {
+                const unsigned char *c = table[in[0]];
+                out[0] = c[0], out[1] = c[1], out[2] = c[2], out[3] = c[3];
+                if (src->alpha) {
+                    out[4] = in[1];
+                }
+            }
+        }
+    }
+    fz_catch(ctx)
+    {
+        fz_drop_pixmap(ctx, dst);
+        fz_rethrow(ctx);
+    }
+    return dst;
+}
+
+// The pixmap in plain CMYK: Indexed and Separation samples are expanded first.
 fz_pixmap *ExpandToCmyk(fz_context *ctx, const fz_pixmap *src)
 {
     fz_pixmap *volatile current = nullptr;
@@ -154,9 +196,14 @@ fz_pixmap *ExpandToCmyk(fz_context *ctx, const fz_pixmap *src)
             if (depth > kMaxNesting) {
                 fz_throw(ctx, FZ_ERROR_GENERIC, "colour spaces nested too deeply");
             }
-            next = current->colorspace->type == FZ_COLORSPACE_INDEXED
-                       ? fz_convert_indexed_pixmap_to_base(ctx, current)
-                       : fz_convert_separation_pixmap_to_base(ctx, current);
+            fz_colorspace *cs = current->colorspace;
+            if (cs->type == FZ_COLORSPACE_INDEXED) {
+                next = fz_convert_indexed_pixmap_to_base(ctx, current);
+            } else if (cs->n == 1 && cs->u.separation.base->type == FZ_COLORSPACE_CMYK) {
+                next = SeparationToCmyk(ctx, current);
+            } else {
+                next = fz_convert_separation_pixmap_to_base(ctx, current);
+            }
             fz_drop_pixmap(ctx, current);
             current = next;
             next = nullptr;

@@ -283,6 +283,27 @@ inline Chart MakeCmykChart(const std::vector<unsigned char> &embeddedProfile,
         "BT /F2 120 Tf " + Values(text) + " k " + Num(x + 4) + " " + Num(y - 5) + " Td (I) Tj ET\n";
     chart.patches.push_back({"CMYK text", x + 4 + 16.7, y - 5 + 43, text});
 
+    // A Separation image of two samples, full and half tint, and a DeviceN fill of a process
+    // ink and a spot, both over CMYK.
+    at(27, &x, &y);
+    const int spotImage = b.AddStream("/Type /XObject /Subtype /Image /Width 2 /Height 1 "
+                                      "/BitsPerComponent 8 /ColorSpace " +
+                                          spotSpace,
+                                      std::string("\xff\x80", 2));
+    content += "q 100 0 0 40 " + Num(x) + " " + Num(y) + " cm /SpotImage Do Q\n";
+    // Images are drawn in 8 bits: each sample's CMYK is too.
+    chart.patches.push_back({"Separation image", x + 25, y + 20, quantised(spot)});
+    chart.patches.push_back(
+        {"Separation image", x + 75, y + 20, quantised(Scaled(spot, 128 / 255.0f))});
+    const int deviceNFunction =
+        b.AddStream("/FunctionType 4 /Domain [0 1 0 1] /Range [0 1 0 1 0 1 0 1]",
+                    "{ dup 0.7 mul exch dup 0.9 mul exch 0.05 mul }");
+    const std::string deviceNSpace =
+        "[/DeviceN [/Cyan /Copper] /DeviceCMYK " + std::to_string(deviceNFunction) + " 0 R]";
+    at(29, &x, &y);
+    content += "/Inks cs 0.3 0.8 scn " + Num(x) + " " + Num(y) + " 40 40 re f\n";
+    patch("DeviceN", x, y, Cmyk{0.3f, 0.56f, 0.72f, 0.04f});
+
     // RGB and grey, which colour management must leave alone.
     slot = 30;
     // Multiples of 51, whose fractions of 255 survive the trip through floating point.
@@ -300,11 +321,11 @@ inline Chart MakeCmykChart(const std::vector<unsigned char> &embeddedProfile,
     resources = "<< /Font << /F2 << /Type /Font /Subtype /Type1 /BaseFont /Helvetica-Bold >> >>"
                 " /ColorSpace << /Icc [/ICCBased " +
                 std::to_string(profile) + " 0 R] /Spot " + spotSpace + " /Spot4 " + spot4Space +
-                " >> /XObject << /Raw " + std::to_string(image) + " 0 R /Pal " +
-                std::to_string(indexed) + " 0 R /Group " + std::to_string(group) +
-                " 0 R >> /Shading << /Axial " + std::to_string(axial) + " 0 R /SpotAxial " +
-                std::to_string(spotAxial) + " 0 R /Mesh " + std::to_string(meshShading) +
-                " 0 R >> >>";
+                " /Inks " + deviceNSpace + " >> /XObject << /Raw " + std::to_string(image) +
+                " 0 R /Pal " + std::to_string(indexed) + " 0 R /Group " + std::to_string(group) +
+                " 0 R /SpotImage " + std::to_string(spotImage) + " 0 R >> /Shading << /Axial " +
+                std::to_string(axial) + " 0 R /SpotAxial " + std::to_string(spotAxial) +
+                " 0 R /Mesh " + std::to_string(meshShading) + " 0 R >> >>";
     std::string catalogExtra;
     if (outputIntent) {
         catalogExtra = "/OutputIntents [<< /Type /OutputIntent /S /GTS_PDFX "
