@@ -87,11 +87,12 @@ TEST_P(BandSeamTest, BandedPageMatchesTheWholePage)
 
 INSTANTIATE_TEST_SUITE_P(Pages, BandSeamTest,
                          ::testing::Values(
-                             // Reduced: a 300 dpi scan shown at 96 dpi, where each band used to
-                             // scale its own part of the image and rows moved by pixels.
+                             // Reduced: a scan of 200 or 300 dpi shown at 72 to 150 dpi, where
+                             // each band used to scale its own part of the image and rows moved
+                             // by pixels.
                              ImagePage{"GreyReduced", "/DeviceGray", 1, 2550, 3300, 96, 40},
                              ImagePage{"RgbReduced", "/DeviceRGB", 3, 2550, 3300, 150, 40},
-                             ImagePage{"CmykReduced", "/DeviceCMYK", 4, 2550, 3300, 96, 40},
+                             ImagePage{"CmykReduced", "/DeviceCMYK", 4, 1700, 2200, 72, 40},
                              // Enlarged, as a 100 dpi scan shown at 150 or 200 dpi: the library
                              // paints it interpolating in fixed point from each band's first
                              // row, a few levels apart on these one-row stripes.
