@@ -20,10 +20,11 @@ void Quiet(cmsContext, cmsUInt32Number, const char *) {}
 
 constexpr cmsUInt32Number kFlags = cmsFLAGS_BLACKPOINTCOMPENSATION;
 
-// Grid points per CMYK axis. The library's own precalculated tables for CMYK are no faster than
-// 3-9 million pixels a second here, too slow for pages with photographs; interpolating in a grid
-// of our own is several times faster. 13 points keep the chart within dE 1 and cost 30 ms to
-// compute.
+// Grid points per CMYK axis. The library's own precalculated 8-bit CMYK tables convert 4-6
+// million pixels a second here and stray from the exact conversion by 2 dE on average (24 at
+// most) over random CMYK; interpolating in a grid of our own is about twice as fast, and 13
+// points stray by 0.5 on average (6.5 at most, in the darkest colours). Computing the grid
+// takes about as long as the library's tables.
 constexpr int kGrid = 13;
 constexpr int kNodes = kGrid * kGrid * kGrid * kGrid;
 

@@ -11,7 +11,7 @@
 namespace render {
 
 // The CMYK profile used when a document names none of its own: the SWOP-based default that
-// Debian ships with Ghostscript, so that our pages match the reference interpreter's.
+// Debian ships in libgs-common, so that our pages match what print-oriented renderers show.
 extern const char *const kDefaultCmykProfile;
 
 // One document's conversion of CMYK colours to sRGB through a CMYK output profile, relative
@@ -34,7 +34,7 @@ public:
     // Components 0..1 in, 0..1 out. Only after Ready() returned true.
     void Colour(const float cmyk[4], float rgb[3]) noexcept;
     // Rows of 4 and 3 bytes per pixel, strides in bytes. Only after Ready(). Interpolated in a
-    // table of the profile's colours, within a fraction of a level of the exact conversion.
+    // grid of the profile's colours (see kGrid).
     void Pixels(const unsigned char *cmyk, std::ptrdiff_t cmykStride, unsigned char *rgb,
                 std::ptrdiff_t rgbStride, int width, int rows) noexcept;
 
