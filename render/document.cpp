@@ -14,6 +14,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "render/cmyk_to_rgb.h"
+#include "render/managed_colour.h"
+#include "render/output_intent.h"
+#include "render/page_images.h"
+
 extern "C" {
 #include <jpeglib.h>
 #include <mupdf/fitz.h>
@@ -33,8 +38,9 @@ namespace {
 // (one per worker thread), so the default of 256 MB each would let memory grow with the cores.
 constexpr size_t kStoreBytes = 64u << 20;
 
-// The header must appear near the start; a file without it is not a PDF at all, which is a
-// different message from a PDF too damaged to repair.
+// Where the header must appear. A file without one that the library can still read (the header
+// lost, the body intact) is opened as repaired; one it cannot read is "not a PDF" rather than
+// a PDF too damaged to repair.
 constexpr size_t kHeaderWindow = 1024;
 
 bool HasPdfHeader(const unsigned char *data, size_t size)
@@ -52,8 +58,6 @@ bool HasPdfHeader(const unsigned char *data, size_t size)
     }
     return false;
 }
-
-void Quiet(void *, const char *) {}
 
 // The library's own note that this build converts colours without ICC profiles: a fact about the
 // build, not about the document.
@@ -279,12 +283,16 @@ struct Document::State {
     // What the library warned of (its own text is not shown), and the pages without a size.
     bool warned = false;
     std::vector<int> pagesWithoutSize;
+    std::unique_ptr<CmykToRgb> colour;
+    PageImages images;
+    bool hasHeader = true;
 
     ~State()
     {
         if (ctx == nullptr) {
             return;
         }
+        images.Clear(ctx);
         fz_drop_display_list(ctx, list);
         fz_drop_page(ctx, page);
         fz_drop_document(ctx, doc);
@@ -368,9 +376,9 @@ namespace {
     throw RenderError(kind, path + ": " + what);
 }
 
-// Reads the first bytes of the file to tell "missing", "unreadable", "empty" and "not a PDF"
-// apart before the library sees it.
-void CheckFile(const std::string &path)
+// Reads the first bytes of the file to tell "missing", "unreadable" and "empty" apart before the
+// library sees it; returns whether the PDF header is there.
+bool CheckFile(const std::string &path)
 {
     // Non-blocking, so that a named pipe is refused below instead of waiting for a writer.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -413,9 +421,7 @@ void CheckFile(const std::string &path)
     if (got == 0) {
         throw RenderError(RenderError::Kind::Unreadable, path + ": the file is empty");
     }
-    if (!HasPdfHeader(head, got)) {
-        throw RenderError(RenderError::Kind::Unreadable, path + ": not a PDF document");
-    }
+    return HasPdfHeader(head, got);
 }
 
 } // namespace
@@ -423,7 +429,7 @@ void CheckFile(const std::string &path)
 Document::Document(const std::string &path) : state_(std::make_unique<State>())
 {
     state_->name = path;
-    CheckFile(path);
+    state_->hasHeader = CheckFile(path);
     Open();
 }
 
@@ -434,9 +440,7 @@ Document::Document(std::vector<unsigned char> bytes) : state_(std::make_unique<S
     if (state_->bytes.empty()) {
         throw RenderError(RenderError::Kind::Unreadable, state_->name + ": the data is empty");
     }
-    if (!HasPdfHeader(state_->bytes.data(), state_->bytes.size())) {
-        throw RenderError(RenderError::Kind::Unreadable, state_->name + ": not a PDF document");
-    }
+    state_->hasHeader = HasPdfHeader(state_->bytes.data(), state_->bytes.size());
     Open();
 }
 
@@ -454,7 +458,11 @@ void Document::Open()
     }
     // Without these the library prints its own lines on standard error, codec libraries' messages
     // (such as a damaged JPEG image's) included.
-    fz_set_error_callback(s.ctx, Quiet, nullptr);
+    // An error the library reports while drawing is one it recovered from by leaving something
+    // out (a missing image, a broken content stream), a mend like those it warns of; an error it
+    // cannot recover from surfaces as a RenderError as well.
+    fz_set_error_callback(
+        s.ctx, [](void *user, const char *) { static_cast<State *>(user)->warned = true; }, &s);
     fz_set_warning_callback(
         s.ctx,
         [](void *user, const char *message) {
@@ -471,6 +479,9 @@ void Document::Open()
     const int openCode = s.bytes.empty()
                              ? OpenFromFile(s.ctx, s.name.c_str(), &s.doc)
                              : OpenFromMemory(s.ctx, s.bytes.data(), s.bytes.size(), &s.doc);
+    if (openCode != 0 && !s.hasHeader) {
+        s.Fail(RenderError::Kind::Unreadable, "not a PDF document", openCode);
+    }
     if (openCode != 0) {
         s.Fail(RenderError::Kind::Damaged, "the file is damaged and cannot be repaired", openCode);
     }
@@ -484,10 +495,14 @@ void Document::Open()
     if (const int code = CountPages(s.ctx, s.doc, &s.pageCount); code != 0) {
         s.Fail(RenderError::Kind::Damaged, "the file is damaged and cannot be repaired", code);
     }
+    if (s.pageCount <= 0 && !s.hasHeader) {
+        s.Fail(RenderError::Kind::Unreadable, "not a PDF document", 0);
+    }
     if (s.pageCount <= 0) {
         s.Fail(RenderError::Kind::Unreadable,
                "no page of the document can be read; the file may be damaged", 0);
     }
+    s.colour = std::make_unique<CmykToRgb>(CmykOutputIntent(s.ctx, s.doc));
     // What opening warned of is the repair, reported as such by Problems().
     s.warned = false;
 }
@@ -598,6 +613,7 @@ void Document::RenderBand(int pageIndex, double xDpi, double yDpi, int y0, int r
                           s.name + ": band outside page " + std::to_string(pageIndex + 1));
     }
     if (s.list == nullptr) {
+        s.images.Clear(s.ctx);
         if (const int code = MakeDisplayList(s.ctx, s.page, &s.list); code != 0) {
             s.Fail(RenderError::Kind::Damaged,
                    "page " + std::to_string(pageIndex + 1) + " is damaged", code, pageIndex + 1);
@@ -617,6 +633,8 @@ void Document::RenderBand(int pageIndex, double xDpi, double yDpi, int y0, int r
         scratch.resize(static_cast<size_t>(rowBytes) * static_cast<size_t>(rowCount));
         samples = scratch.data();
     }
+    const ManagedColour managed(s.colour.get());
+    const SharedPageImages shared(&s.images);
     if (const int code = DrawBand(s.ctx, s.list, ctm, band, colorspace, samples); code != 0) {
         s.Fail(RenderError::Kind::Failed,
                "page " + std::to_string(pageIndex + 1) + " could not be drawn", code,
@@ -651,6 +669,11 @@ std::vector<std::string> Document::Problems() const
     }
     if (s.warned) {
         problems.push_back("some of its content is damaged and was left out");
+    }
+    if (s.colour->DocumentProfileRejected()) {
+        problems.push_back(
+            "its CMYK output profile is damaged or of the wrong kind, so its colours "
+            "follow the default profile");
     }
     return problems;
 }

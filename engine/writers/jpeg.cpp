@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 // JPEG through libjpeg-turbo: 24-bit colour or 8-bit grey, quality from -q, dpi in the JFIF
-// density fields.
+// density fields, the colour space as an ICC profile.
 #include "engine/writers/single_page_writer.h"
+#include "render/srgb_profile.h"
 
 #include <jpeglib.h>
 
@@ -34,6 +35,9 @@ void NoOutput(j_common_ptr) {}
 bool JpegStart(jpeg_compress_struct *cinfo, ErrorManager *errors, std::FILE *out,
                const PageFormat *format, int quality)
 {
+    // The profile says what the pixels are, so that colour-managed viewers show them as drawn.
+    const std::vector<unsigned char> &profile =
+        format->bitsPerPixel == 8 ? render::SrgbGreyProfile() : render::SrgbProfile();
     if (setjmp(errors->jump)) {
         return false;
     }
@@ -55,6 +59,9 @@ bool JpegStart(jpeg_compress_struct *cinfo, ErrorManager *errors, std::FILE *out
     cinfo->Y_density = static_cast<UINT16>(std::lround(std::min(format->yDpi, 65535.0)));
     cinfo->write_JFIF_header = TRUE;
     jpeg_start_compress(cinfo, TRUE);
+    if (!profile.empty()) {
+        jpeg_write_icc_profile(cinfo, profile.data(), static_cast<unsigned int>(profile.size()));
+    }
     return true;
 }
 

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
-// PNG: 1, 4 and 8-bit palettes, 8-bit grey, 24-bit colour; pHYs holds the dpi. The chunks are
-// written here. A page of ordinary size is deflated whole with libdeflate, which at the same
-// size is about twice as fast as zlib; in true colour, rows of one colour go around it as runs.
+// PNG: 1, 4 and 8-bit palettes, 8-bit grey, 24-bit colour; pHYs holds the dpi, sRGB the colour
+// space. The chunks are written here. A page of ordinary size is deflated whole with libdeflate,
+// which at the same size is about twice as fast as zlib; in true colour, rows of one colour go
+// around it as runs.
 // A large page is deflated with zlib in bands, several bands at once, so memory stays bounded:
 // each band ends on a byte boundary (sync flush), so the bands' deflate streams concatenate
 // into one zlib stream whose checksum is combined from the bands' checksums.
@@ -163,6 +164,19 @@ private:
         ihdr.U8(static_cast<uint8_t>(colourType));
         ihdr.Zeros(3); // deflate, adaptive filtering, no interlace
         Chunk("IHDR", ihdr);
+        // The pixels are sRGB (grey ones too, reduced from it); gAMA and cHRM repeat that for
+        // decoders that do not know the sRGB chunk.
+        ByteBuffer srgb;
+        srgb.U8(1); // relative colorimetric, as the pages were drawn
+        Chunk("sRGB", srgb);
+        ByteBuffer gamma;
+        gamma.U32Be(45455);
+        Chunk("gAMA", gamma);
+        ByteBuffer chromaticities;
+        for (const uint32_t v : {31270u, 32900u, 64000u, 33000u, 30000u, 60000u, 15000u, 6000u}) {
+            chromaticities.U32Be(v);
+        }
+        Chunk("cHRM", chromaticities);
         if (colourType == 3) {
             // The palette as given: PNG needs no padding to a power of two.
             ByteBuffer plte;

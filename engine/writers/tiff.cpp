@@ -4,6 +4,7 @@
 // one file as a chain of directories.
 #include "engine/writers/image_writer.h"
 #include "engine/writers/lzw.h"
+#include "render/srgb_profile.h"
 
 #include <tiffio.h>
 
@@ -166,6 +167,15 @@ public:
             }
         }
         ok = ok && TIFFSetField(tif_, TIFFTAG_PHOTOMETRIC, photometric);
+        // Colour, palette and grey pixels are sRGB; black-and-white pages need no profile.
+        if (bits > 1 && !fax) {
+            const std::vector<unsigned char> &profile = photometric == PHOTOMETRIC_MINISBLACK
+                                                            ? render::SrgbGreyProfile()
+                                                            : render::SrgbProfile();
+            ok = ok && (profile.empty() ||
+                        TIFFSetField(tif_, TIFFTAG_ICCPROFILE,
+                                     static_cast<uint32_t>(profile.size()), profile.data()));
+        }
         if (photometric == PHOTOMETRIC_PALETTE) {
             const size_t count = size_t{1} << bits;
             std::vector<uint16_t> r(count, 0), g(count, 0), b(count, 0);
