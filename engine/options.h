@@ -10,7 +10,7 @@
 namespace rastool {
 
 struct Options {
-    enum class Action { Convert, Help, Version };
+    enum class Action { Convert, Help, Version, Serve };
     Action action = Action::Convert;
     std::string input;
     std::string output;
@@ -27,6 +27,8 @@ struct Options {
     int jpegQuality = 75;
     // Seconds one page may take before the run is ended; 0 for no limit.
     int pageTimeLimit = 600;
+    // Serve: the descriptor of the socket the window talks through.
+    int serveFd = -1;
 };
 
 struct ParseResult {

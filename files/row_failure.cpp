@@ -3,7 +3,7 @@
 
 #include "core/failure_reason.h"
 #include "files/file_list_operations.h"
-#include "render/document.h"
+#include "remote/remote_document.h"
 
 #include <QFile>
 #include <QIcon>
@@ -38,7 +38,7 @@ void ShowToolTip(QTreeWidgetItem &item)
 std::string OpenFailure(const std::string &path)
 {
     try {
-        render::Document document(path);
+        const remote::RemoteDocument document(remote::SharedHelper(), path);
         return {};
     } catch (const render::RenderError &error) {
         return FailureReason(error.what(), std::string(), path);

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 #include "viewer/doc_viewer_control.h"
 
-#include "render/document.h"
+#include "remote/remote_document.h"
 #include "viewer/page_view.h"
 
 #include <QFile>
@@ -87,6 +87,12 @@ QString FailureReason(const QString &path, const render::RenderError &error)
     case render::RenderError::Kind::TooLarge:
     case render::RenderError::Kind::Failed:
         return DocViewerControl::tr("the document cannot be read");
+    case render::RenderError::Kind::Stopped:
+        return DocViewerControl::tr("the document reader stopped on it");
+    case render::RenderError::Kind::TimedOut:
+        return DocViewerControl::tr("reading it took too long");
+    case render::RenderError::Kind::OutOfMemory:
+        return DocViewerControl::tr("it needs too much memory");
     }
     const QFileInfo info(path);
     if (info.size() == 0) {
@@ -261,9 +267,10 @@ bool DocViewerControl::OpenDocument(const QString &path, const QString &second,
                                    : tr("it is not a regular file"));
         return false;
     }
-    std::unique_ptr<render::Document> document;
+    std::unique_ptr<render::PageSource> document;
     try {
-        document = std::make_unique<render::Document>(QFile::encodeName(path).toStdString());
+        document = std::make_unique<remote::RemoteDocument>(remote::SharedHelper(),
+                                                            QFile::encodeName(path).toStdString());
     } catch (const render::RenderError &error) {
         ShowFailure(FailureReason(path, error));
         return false;

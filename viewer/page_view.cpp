@@ -51,7 +51,7 @@ PageView::PageView(QWidget *parent) : QAbstractScrollArea(parent)
 
 PageView::~PageView() = default;
 
-void PageView::SetDocument(std::unique_ptr<render::Document> document)
+void PageView::SetDocument(std::unique_ptr<render::PageSource> document)
 {
     document_ = std::move(document);
     message_.clear();

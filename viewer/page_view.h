@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 #pragma once
 
-#include "render/document.h"
+#include "render/page_source.h"
 #include "viewer/page_layout.h"
 
 #include <QAbstractScrollArea>
@@ -44,8 +44,8 @@ public:
 
     // Takes the document and shows it from its first page; nullptr shows nothing. Either way
     // the message goes.
-    void SetDocument(std::unique_ptr<render::Document> document);
-    render::Document *document() const { return document_.get(); }
+    void SetDocument(std::unique_ptr<render::PageSource> document);
+    render::PageSource *document() const { return document_.get(); }
     int PageCount() const;
 
     // Shown centred in place of pages while no document is set.
@@ -124,7 +124,7 @@ private:
     void ClearCache();
     void NoteCurrentPage();
 
-    std::unique_ptr<render::Document> document_;
+    std::unique_ptr<render::PageSource> document_;
     PageLayout layout_;
     bool layoutValid_ = false;
     bool pagesKnown_ = false; // the layout was set up for document_
