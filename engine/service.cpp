@@ -153,12 +153,10 @@ private:
             throw std::bad_alloc();
         }
         try {
-            document.RenderBand(request.page, request.xDpi, request.yDpi, request.y0,
-                                request.rows,
-                                request.flag != 0 ? render::PixelFormat::Grey
-                                                  : render::PixelFormat::Rgb,
-                                static_cast<unsigned char *>(memory),
-                                static_cast<std::ptrdiff_t>(rowBytes));
+            document.RenderBand(
+                request.page, request.xDpi, request.yDpi, request.y0, request.rows,
+                request.flag != 0 ? render::PixelFormat::Grey : render::PixelFormat::Rgb,
+                static_cast<unsigned char *>(memory), static_cast<std::ptrdiff_t>(rowBytes));
         } catch (...) {
             ::munmap(memory, bytes);
             throw;
@@ -197,9 +195,9 @@ int Serve(int socket)
             const std::string why = Reason(error.what());
             // The library reports memory it could not get as a failure with these words.
             static const std::string kNoMemory = "not enough memory";
-            const bool memory = why.size() >= kNoMemory.size() &&
-                                why.compare(why.size() - kNoMemory.size(), kNoMemory.size(),
-                                            kNoMemory) == 0;
+            const bool memory =
+                why.size() >= kNoMemory.size() &&
+                why.compare(why.size() - kNoMemory.size(), kNoMemory.size(), kNoMemory) == 0;
             reply = Failure(memory ? RenderError::Kind::OutOfMemory : error.kind(), why, text);
         } catch (const std::bad_alloc &) {
             text.clear();

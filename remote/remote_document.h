@@ -52,8 +52,7 @@ public:
     render::PageSizePt DeclaredPageSize(int pageIndex) const override;
     render::PixelSize PagePixelSize(int pageIndex, double xDpi, double yDpi) const override;
     void RenderBand(int pageIndex, double xDpi, double yDpi, int y0, int rowCount,
-                    render::PixelFormat format, unsigned char *dst,
-                    std::ptrdiff_t stride) override;
+                    render::PixelFormat format, unsigned char *dst, std::ptrdiff_t stride) override;
     void SetAntiAliasing(bool on) override;
     std::vector<std::string> Problems() const override;
 

@@ -27,10 +27,7 @@ public:
         TimedOut,
         OutOfMemory
     };
-    RenderError(Kind kind, const std::string &message)
-        : std::runtime_error(message), kind_(kind)
-    {
-    }
+    RenderError(Kind kind, const std::string &message) : std::runtime_error(message), kind_(kind) {}
     Kind kind() const { return kind_; }
 
 private:

@@ -15,6 +15,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <chrono>
 #include <memory>
 
 namespace {
@@ -61,6 +62,9 @@ int16_t Int16Argument(const QVariant &value)
 {
     return static_cast<int16_t>(IntegerArgument(value, INT16_MIN, INT16_MAX));
 }
+
+// A page that takes longer to draw is shown as one that cannot be shown.
+constexpr std::chrono::milliseconds kPageDrawTimeout{10000};
 
 // The PDF library takes a file as a PDF only when "%PDF-" appears near its start; a file
 // without it was never a PDF, one with it that still fails is a damaged PDF.
@@ -267,7 +271,7 @@ bool DocViewerControl::OpenDocument(const QString &path, const QString &second,
                                    : tr("it is not a regular file"));
         return false;
     }
-    std::unique_ptr<render::PageSource> document;
+    std::unique_ptr<remote::RemoteDocument> document;
     try {
         document = std::make_unique<remote::RemoteDocument>(remote::SharedHelper(),
                                                             QFile::encodeName(path).toStdString());
@@ -280,7 +284,14 @@ bool DocViewerControl::OpenDocument(const QString &path, const QString &second,
         return false;
     }
     view_->SetZoomPercent(zoom);
-    view_->SetDocument(std::move(document));
+    // The pages are drawn from the same open file, read again by the view's own helper.
+    PageRenderer::Opener drawing =
+        [file = document->file()](const std::shared_ptr<remote::HelperProcess> &helper) {
+            auto pages = std::make_unique<remote::RemoteDocument>(helper, file);
+            pages->SetRenderTimeout(kPageDrawTimeout);
+            return std::unique_ptr<render::PageSource>(std::move(pages));
+        };
+    view_->SetDocument(std::move(document), std::move(drawing));
     UpdateNavigation();
     return true;
 }

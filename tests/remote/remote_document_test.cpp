@@ -27,7 +27,9 @@ using Clock = std::chrono::steady_clock;
 std::string SamplePdf()
 {
     testpdf::Page first;
-    first.Rect(50, 600, 200, 100, {200, 30, 30}).Text(72, 500, 24, "Pagemint").Gradient(300, 100, 250, 300);
+    first.Rect(50, 600, 200, 100, {200, 30, 30})
+        .Text(72, 500, 24, "Pagemint")
+        .Gradient(300, 100, 250, 300);
     testpdf::Page second;
     second.width = 842;
     second.height = 595;
@@ -102,8 +104,7 @@ TEST_F(RemoteDocumentTest, AntiAliasingOffReachesTheHelper)
     std::vector<unsigned char> got(expected.size());
     local.RenderBand(0, 96, 96, 0, size.height, render::PixelFormat::Grey, expected.data(),
                      size.width);
-    remote.RenderBand(0, 96, 96, 0, size.height, render::PixelFormat::Grey, got.data(),
-                      size.width);
+    remote.RenderBand(0, 96, 96, 0, size.height, render::PixelFormat::Grey, got.data(), size.width);
     EXPECT_TRUE(got == expected);
 }
 
@@ -195,8 +196,7 @@ struct Fault {
     RenderError::Kind kind;
 };
 
-class HelperFaultTest : public RemoteDocumentTest, public ::testing::WithParamInterface<Fault> {
-};
+class HelperFaultTest : public RemoteDocumentTest, public ::testing::WithParamInterface<Fault> {};
 
 TEST_P(HelperFaultTest, OneCallFailsInTimeAndAFreshHelperServesTheNext)
 {
@@ -218,8 +218,8 @@ TEST_P(HelperFaultTest, OneCallFailsInTimeAndAFreshHelperServesTheNext)
         const render::PixelSize size = document->PagePixelSize(0, 72, 72);
         std::vector<unsigned char> pixels(static_cast<size_t>(size.width * size.height * 3));
         try {
-            document->RenderBand(0, 72, 72, 0, size.height, render::PixelFormat::Rgb,
-                                 pixels.data(), size.width * 3);
+            document->RenderBand(0, 72, 72, 0, size.height, render::PixelFormat::Rgb, pixels.data(),
+                                 size.width * 3);
             ADD_FAILURE() << "the page was drawn";
         } catch (const RenderError &error) {
             EXPECT_EQ(error.kind(), fault.kind) << error.what();
@@ -288,9 +288,9 @@ TEST_F(RemoteDocumentTest, DeepFormChainCountsAndFailsCleanlyOnItsPage)
     RemoteDocument document(helper, path);
     EXPECT_EQ(document.PageCount(), 1);
     std::vector<unsigned char> pixels(612 * 3 * 10);
-    EXPECT_THROW(document.RenderBand(0, 72, 72, 0, 10, render::PixelFormat::Rgb, pixels.data(),
-                                     612 * 3),
-                 RenderError);
+    EXPECT_THROW(
+        document.RenderBand(0, 72, 72, 0, 10, render::PixelFormat::Rgb, pixels.data(), 612 * 3),
+        RenderError);
     RemoteDocument next(helper, Write("sample.pdf", SamplePdf()));
     EXPECT_EQ(next.PageCount(), 2);
 }

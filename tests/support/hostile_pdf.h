@@ -32,8 +32,8 @@ inline std::string Assemble(const std::vector<std::string> &bodies)
 
 inline std::string Stream(const std::string &dictionary, const std::string &data)
 {
-    return "<< " + dictionary + " /Length " + std::to_string(data.size()) + " >>\nstream\n" +
-           data + "\nendstream";
+    return "<< " + dictionary + " /Length " + std::to_string(data.size()) + " >>\nstream\n" + data +
+           "\nendstream";
 }
 
 // One Letter page whose content draws form 5, which draws form 6, and so on `depth` deep.
