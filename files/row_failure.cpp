@@ -37,6 +37,10 @@ void ShowToolTip(QTreeWidgetItem &item)
 // Why the renderer refuses the file, in plain words; empty when it opens.
 std::string OpenFailure(const std::string &path)
 {
+    // The page count has just tried it: a helper that hung or died on it would again.
+    if (const std::optional<render::RenderError> failure = remote::LastOpenFailure(path)) {
+        return FailureReason(failure->what(), std::string(), path);
+    }
     try {
         const remote::RemoteDocument document(remote::SharedHelper(), path);
         return {};

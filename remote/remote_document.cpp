@@ -23,7 +23,29 @@ RenderError::Kind KindOf(uint32_t kind)
                : RenderError::Kind::Failed;
 }
 
+std::mutex lastOpenMutex;
+std::optional<std::pair<std::string, RenderError>> lastOpenFailure;
+
+void NoteOpen(const std::string &path, const std::optional<RenderError> &failure)
+{
+    const std::lock_guard<std::mutex> lock(lastOpenMutex);
+    if (failure) {
+        lastOpenFailure.emplace(path, *failure);
+    } else {
+        lastOpenFailure.reset();
+    }
+}
+
 } // namespace
+
+std::optional<RenderError> LastOpenFailure(const std::string &path)
+{
+    const std::lock_guard<std::mutex> lock(lastOpenMutex);
+    if (lastOpenFailure && lastOpenFailure->first == path) {
+        return lastOpenFailure->second;
+    }
+    return std::nullopt;
+}
 
 std::shared_ptr<const DocumentFile> DocumentFile::Open(const std::string &path)
 {
@@ -60,8 +82,16 @@ DocumentFile::~DocumentFile()
 }
 
 RemoteDocument::RemoteDocument(std::shared_ptr<HelperProcess> helper, const std::string &path)
-    : RemoteDocument(std::move(helper), DocumentFile::Open(path))
 {
+    try {
+        helper_ = std::move(helper);
+        file_ = DocumentFile::Open(path);
+        Open();
+    } catch (const RenderError &error) {
+        NoteOpen(path, error);
+        throw;
+    }
+    NoteOpen(path, std::nullopt);
 }
 
 RemoteDocument::RemoteDocument(std::shared_ptr<HelperProcess> helper,

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -74,5 +75,9 @@ private:
     int pixelFd_ = -1;
     size_t pixelBytes_ = 0;
 };
+
+// Why the last document opened in this process failed to open, when that was the one at `path`:
+// asking again would parse it again, and wait again for a helper that hangs on it.
+std::optional<render::RenderError> LastOpenFailure(const std::string &path);
 
 } // namespace remote

@@ -85,6 +85,8 @@ public:
     const PageLayout &layout();
     // Pages rendered since the document was set: lets tests see that only visible pages are.
     int renderCount() const { return renderCount_; }
+    // Why the page cannot be shown, when it cannot.
+    QString pageFailure(int page) const { return failures_.value(page); }
     // Whether pages asked for are still being drawn.
     bool drawing() const { return renderer_.busy(); }
     PageRenderer &renderer() { return renderer_; }
