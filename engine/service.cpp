@@ -128,13 +128,13 @@ public:
             }
             break;
         case Op::Close:
-            documents_.erase(found);
-            break;
         case Op::Open:
             break;
         }
         return reply;
     }
+
+    void Close(uint32_t document) { documents_.erase(document); }
 
 private:
     static void Render(render::Document &document, const Request &request, int fd)
@@ -189,6 +189,10 @@ int Serve(int socket)
         }
         std::string text;
         Reply reply{};
+        if (request.op == Op::Close) {
+            service.Close(request.document);
+            continue;
+        }
         try {
             reply = service.Answer(request, fd, text);
         } catch (const RenderError &error) {

@@ -194,6 +194,13 @@ bool HelperProcess::ReceiveWithin(void *data, size_t size,
     return true;
 }
 
+void HelperProcess::Post(const Request &request)
+{
+    if (socket_ >= 0 && !SendAll(socket_, &request, sizeof request)) {
+        Stop();
+    }
+}
+
 Reply HelperProcess::Call(const Request &request, int fd, std::string &text,
                           std::chrono::milliseconds timeout)
 {

@@ -33,6 +33,10 @@ public:
     Reply Call(const Request &request, int fd, std::string &text,
                std::chrono::milliseconds timeout = kCallTimeout);
 
+    // Sends a request that is not answered, such as Close, to the running helper; nothing when
+    // none runs.
+    void Post(const Request &request);
+
     // Counts the helpers started: what was opened in one is gone in the next.
     uint64_t generation() const { return generation_; }
     // Whether the helper of generation() still runs.

@@ -20,7 +20,7 @@ enum class Op : uint32_t {
     Render,           // descriptor: the memory, rows of exactly width × components bytes
     AntiAliasing,     // `flag`: on or off
     Problems,         // answers the problems as text, one a line
-    Close,
+    Close,            // not answered: nobody waits for it
 };
 
 struct Request {

@@ -107,12 +107,7 @@ RemoteDocument::~RemoteDocument()
         Request request{};
         request.op = Op::Close;
         request.document = id_;
-        std::string text;
-        try {
-            helper_->Call(request, -1, text);
-        } catch (const RenderError &) {
-            // The helper went with the document.
-        }
+        helper_->Post(request);
     }
     if (pixelFd_ >= 0) {
         ::close(pixelFd_);
@@ -195,6 +190,10 @@ render::PageSizePt RemoteDocument::DeclaredPageSize(int pageIndex) const
 
 render::PixelSize RemoteDocument::PagePixelSize(int pageIndex, double xDpi, double yDpi) const
 {
+    if (lastPixelSize_ && lastPixelSize_->page == pageIndex && lastPixelSize_->xDpi == xDpi &&
+        lastPixelSize_->yDpi == yDpi && !lost()) {
+        return lastPixelSize_->size;
+    }
     Request request{};
     request.op = Op::PixelSize;
     request.page = pageIndex;
@@ -202,7 +201,8 @@ render::PixelSize RemoteDocument::PagePixelSize(int pageIndex, double xDpi, doub
     request.yDpi = yDpi;
     std::string text;
     const Reply reply = Call(request, -1, text, renderTimeout_);
-    return {reply.a, reply.b};
+    lastPixelSize_ = PixelQuery{pageIndex, xDpi, yDpi, {reply.a, reply.b}};
+    return lastPixelSize_->size;
 }
 
 void RemoteDocument::RenderBand(int pageIndex, double xDpi, double yDpi, int y0, int rowCount,

@@ -71,6 +71,13 @@ private:
     std::chrono::milliseconds renderTimeout_{HelperProcess::kCallTimeout};
     // Why the helper went, kept for every later call.
     mutable std::optional<render::RenderError> lost_;
+    // The last size asked for, which a drawing of the page asks for again.
+    struct PixelQuery {
+        int page;
+        double xDpi, yDpi;
+        render::PixelSize size;
+    };
+    mutable std::optional<PixelQuery> lastPixelSize_;
     // Shared memory the pixels come back through, grown as needed.
     int pixelFd_ = -1;
     size_t pixelBytes_ = 0;

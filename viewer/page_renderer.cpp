@@ -51,6 +51,7 @@ void PageRenderer::SetSource(Opener opener)
         const std::lock_guard<std::mutex> lock(mutex_);
         ++source_;
         wantedSource_ = source_;
+        wake_.notify_all();
         opener_ = std::move(opener);
         undelivered_ -= static_cast<int>(wanted_.size());
         wanted_.clear();
@@ -104,9 +105,24 @@ void PageRenderer::Run()
         quint64 source = 0;
         {
             std::unique_lock<std::mutex> lock(mutex_);
-            wake_.wait(lock, [this] { return stopping_ || !wanted_.empty(); });
+            // A new document is opened at once, while the view lays itself out.
+            wake_.wait(lock, [this] {
+                return stopping_ || !wanted_.empty() || documentSource_ != wantedSource_;
+            });
             if (stopping_) {
                 break;
+            }
+            if (wanted_.empty()) {
+                opener = opener_;
+                source = wantedSource_;
+                lock.unlock();
+                try {
+                    OpenSource(source, opener);
+                } catch (const std::exception &) {
+                    // Opened again for the first page, which then tells why it cannot be.
+                    document_.reset();
+                }
+                continue;
             }
             job = wanted_.front();
             wanted_.pop_front();
@@ -123,6 +139,15 @@ void PageRenderer::Run()
     document_.reset();
 }
 
+void PageRenderer::OpenSource(quint64 source, const Opener &opener)
+{
+    document_.reset();
+    documentSource_ = source;
+    if (opener) {
+        document_ = opener(helper_);
+    }
+}
+
 void PageRenderer::Draw(quint64 source, const Job &job, const Opener &opener)
 {
     QImage image;
@@ -130,11 +155,7 @@ void PageRenderer::Draw(quint64 source, const Job &job, const Opener &opener)
     int pageHeight = 0;
     try {
         if (!document_ || documentSource_ != source) {
-            document_.reset();
-            documentSource_ = source;
-            if (opener) {
-                document_ = opener(helper_);
-            }
+            OpenSource(source, opener);
         }
         if (!document_) {
             throw render::RenderError(render::RenderError::Kind::Failed, "no document");

@@ -69,6 +69,8 @@ signals:
 
 private:
     void Run();
+    // Throws render::RenderError when the document cannot be opened.
+    void OpenSource(quint64 source, const Opener &opener);
     void Draw(quint64 source, const Job &job, const Opener &opener);
     void EndLateDrawing();
 
