@@ -53,6 +53,7 @@ void PageRenderer::SetSource(Opener opener)
         wantedSource_ = source_;
         wake_.notify_all();
         opener_ = std::move(opener);
+        openSoon_ = false;
         undelivered_ -= static_cast<int>(wanted_.size());
         wanted_.clear();
         late = drawing_;
@@ -60,6 +61,15 @@ void PageRenderer::SetSource(Opener opener)
     if (late) {
         cancelTimer_.start();
     }
+}
+
+void PageRenderer::OpenSoon()
+{
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        openSoon_ = true;
+    }
+    wake_.notify_all();
 }
 
 void PageRenderer::EndLateDrawing()
@@ -105,9 +115,9 @@ void PageRenderer::Run()
         quint64 source = 0;
         {
             std::unique_lock<std::mutex> lock(mutex_);
-            // A new document is opened at once, while the view lays itself out.
             wake_.wait(lock, [this] {
-                return stopping_ || !wanted_.empty() || documentSource_ != wantedSource_;
+                return stopping_ || !wanted_.empty() ||
+                       (documentSource_ != wantedSource_ && (openSoon_ || !opener_));
             });
             if (stopping_) {
                 break;

@@ -52,6 +52,9 @@ public:
     // The document to draw from now on (an empty opener: none). What was wanted of the one
     // before is dropped.
     void SetSource(Opener opener);
+    // Opens the document in the helper now, before its first page is wanted: the view is about
+    // to be laid out. A document only counted is never opened there.
+    void OpenSoon();
     // The pages wanted now, most wanted first. With `replace`, what was wanted before and is not
     // in the list is dropped; else the list is added. A page being drawn is not asked for twice.
     void Want(const std::vector<Job> &jobs, bool replace);
@@ -83,6 +86,7 @@ private:
     std::deque<Job> wanted_;
     Opener opener_;
     bool stopping_ = false;
+    bool openSoon_ = false;
     int undelivered_ = 0;
     bool drawing_ = false;
     Job drawingJob_;

@@ -204,6 +204,7 @@ void PageView::EnsureLayout()
     layoutValid_ = true;
     if (!pagesKnown_) {
         pagesKnown_ = true;
+        renderer_.OpenSoon();
         const int count = PageCount();
         const std::optional<render::PageSizePt> first =
             count > 0 ? DeclaredSize(0) : std::optional<render::PageSizePt>();
