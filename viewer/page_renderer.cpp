@@ -50,7 +50,6 @@ void PageRenderer::SetSource(Opener opener)
     {
         const std::lock_guard<std::mutex> lock(mutex_);
         ++source_;
-        wantedSource_ = source_;
         wake_.notify_all();
         opener_ = std::move(opener);
         openSoon_ = false;
@@ -117,14 +116,14 @@ void PageRenderer::Run()
             std::unique_lock<std::mutex> lock(mutex_);
             wake_.wait(lock, [this] {
                 return stopping_ || !wanted_.empty() ||
-                       (documentSource_ != wantedSource_ && (openSoon_ || !opener_));
+                       (documentSource_ != source_ && (openSoon_ || !opener_));
             });
             if (stopping_) {
                 break;
             }
             if (wanted_.empty()) {
                 opener = opener_;
-                source = wantedSource_;
+                source = source_;
                 lock.unlock();
                 try {
                     OpenSource(source, opener);
@@ -137,7 +136,7 @@ void PageRenderer::Run()
             job = wanted_.front();
             wanted_.pop_front();
             opener = opener_;
-            source = wantedSource_;
+            source = source_;
             drawing_ = true;
             drawingJob_ = job;
             drawingSource_ = source;

@@ -78,10 +78,12 @@ private:
     void EndLateDrawing();
 
     std::shared_ptr<remote::HelperProcess> helper_;
-    quint64 source_ = 0;
     QTimer cancelTimer_;
 
+    // Guards what follows; source_ is written only on the interface thread, which may read it
+    // without the lock.
     mutable std::mutex mutex_;
+    quint64 source_ = 0;
     std::condition_variable wake_;
     std::deque<Job> wanted_;
     Opener opener_;
@@ -93,7 +95,6 @@ private:
     quint64 drawingSource_ = 0;
     // Drawn, and on their way through the event loop.
     std::deque<std::pair<quint64, Job>> posted_;
-    quint64 wantedSource_ = 0;
 
     // The drawing thread's own.
     std::unique_ptr<render::PageSource> document_;
