@@ -102,6 +102,11 @@ void PageView::SetZoomPercent(int percent)
 
 void PageView::SetFitMode(FitMode mode)
 {
+    // A fitting is chosen for a document about to be shown, not for one only counted: its
+    // first page is drawn sooner when the helper reads the file while the view lays out.
+    if (document_) {
+        renderer_.OpenSoon();
+    }
     baseFitMode_ = mode;
     // Showing at the zoom means the zoom last set, not whatever the user zoomed to.
     const bool zoomChanged = mode == FitMode::Zoom && zoomPercent_ != baseZoomPercent_;
