@@ -32,13 +32,15 @@ runs=${RUNS:-3}
 
 for build in "${builds[@]}"; do
   echo "== $build"
-  cmake --build "$build" --target viewer -j "${JOBS:-2}" >/dev/null
+  cmake --build "$build" --target viewer rastool -j "${JOBS:-2}" >/dev/null
   bench_build="$build/bench-viewer-open"
   cmake -S "$source_dir/bench/viewer_open" -B "$bench_build" -DCMAKE_BUILD_TYPE=Release \
     -DPAGEMINT_BUILD_DIR="$build" \
     -DPAGEMINT_SOURCE_DIR="$(sed -n 's/^CMAKE_HOME_DIRECTORY:INTERNAL=//p' "$build/CMakeCache.txt")" \
     >/dev/null
   cmake --build "$bench_build" -j "${JOBS:-2}" >/dev/null
+  # The window finds its document helper beside its executable.
+  ln -sf "$build/bin/rastool" "$bench_build/rastool"
   for file in "${files[@]}"; do
     # The offscreen platform warns that it has no window manager to pass size hints to.
     QT_QPA_PLATFORM=offscreen "$bench_build/viewer_open_bench" "$file" "$runs" 2> >(grep -v propagateSizeHints >&2)

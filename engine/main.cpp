@@ -5,6 +5,7 @@
 #include "engine/exit_status.h"
 #include "engine/options.h"
 #include "engine/output_file.h"
+#include "engine/service.h"
 #include "engine/writers/image_writer.h"
 #include "render/memory_budget.h"
 
@@ -37,6 +38,9 @@ int main(int argc, char **argv)
     if (options.action == rastool::Options::Action::Version) {
         std::cout << "rastool " << RASTOOL_VERSION << std::endl;
         return 0;
+    }
+    if (options.action == rastool::Options::Action::Serve) {
+        return rastool::Serve(options.serveFd);
     }
     rastool::OutputFile::InstallSignalCleanup();
     render::SetMemoryLimit(static_cast<size_t>(options.memoryLimit) << 20);

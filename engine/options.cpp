@@ -98,6 +98,16 @@ ParseResult ParseOptions(const std::vector<std::string> &args)
     static const std::set<std::string> withValue{
         "-i", "-o", "-r", "-f", "-l", "-b", "-c", "-q", "--page-time-limit", "--memory-limit"};
     static const std::set<std::string> flags{"-g", "-m"};
+    // The window's helper: nothing else on the line.
+    if (!args.empty() && args[0] == "--serve") {
+        const auto fd = args.size() == 2 ? ParseNumber(args[1]) : std::nullopt;
+        if (!fd) {
+            return Error("option --serve needs the number of a socket descriptor and nothing else");
+        }
+        o.action = Options::Action::Serve;
+        o.serveFd = static_cast<int>(*fd);
+        return {o, {}};
+    }
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string &name = args[i];
         if (name == "--help" || name == "--version") {
@@ -223,6 +233,8 @@ Renders the pages of a PDF document into image files.
   --memory-limit MB
                stop the run when the pages need more memory at once
                (default 1024; 0: no limit)
+  --serve FD   serve the pagemint window over the socket FD (its page counts
+               and previews) instead of converting
   --help       show this text
   --version    show the version
 

@@ -10,7 +10,7 @@
 namespace rastool {
 
 struct Options {
-    enum class Action { Convert, Help, Version };
+    enum class Action { Convert, Help, Version, Serve };
     Action action = Action::Convert;
     std::string input;
     std::string output;
@@ -29,6 +29,8 @@ struct Options {
     int pageTimeLimit = 600;
     // Megabytes the PDF library may hold at once, all pages together; 0 for no limit.
     int memoryLimit = 1024;
+    // Serve: the descriptor of the socket the window talks through.
+    int serveFd = -1;
 };
 
 struct ParseResult {

@@ -3,7 +3,7 @@
 
 #include "core/failure_reason.h"
 #include "files/file_list_operations.h"
-#include "render/document.h"
+#include "remote/remote_document.h"
 
 #include <QFile>
 #include <QIcon>
@@ -37,8 +37,12 @@ void ShowToolTip(QTreeWidgetItem &item)
 // Why the renderer refuses the file, in plain words; empty when it opens.
 std::string OpenFailure(const std::string &path)
 {
+    // The page count has just tried it: a helper that hung or died on it would again.
+    if (const std::optional<render::RenderError> failure = remote::LastOpenFailure(path)) {
+        return FailureReason(failure->what(), std::string(), path);
+    }
     try {
-        render::Document document(path);
+        const remote::RemoteDocument document(remote::SharedHelper(), path);
         return {};
     } catch (const render::RenderError &error) {
         return FailureReason(error.what(), std::string(), path);

@@ -27,11 +27,6 @@ extern "C" {
 
 namespace render {
 
-RenderError::RenderError(Kind kind, const std::string &message)
-    : std::runtime_error(message), kind_(kind)
-{
-}
-
 namespace {
 
 // The library's store of decoded fonts and images, per document. Several documents live at once

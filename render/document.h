@@ -1,43 +1,18 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 #pragma once
 
+#include "render/page_source.h"
+
 #include <cstddef>
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace render {
 
-// Every failure of the PDF library surfaces as this exception, and only as this.
-class RenderError : public std::runtime_error {
-public:
-    // MemoryLimit: the page needs more memory than SetMemoryLimit() allows.
-    enum class Kind { NotFound, Unreadable, Damaged, Password, TooLarge, Failed, MemoryLimit };
-    RenderError(Kind kind, const std::string &message);
-    Kind kind() const { return kind_; }
-
-private:
-    Kind kind_;
-};
-
-struct PageSizePt {
-    double width, height;
-};
-
-struct PixelSize {
-    int width, height;
-};
-
-// Rgb: 3 bytes per pixel (R, G, B); Grey: 1 byte per pixel.
-enum class PixelFormat { Rgb, Grey };
-
-// A page raster side longer than this is refused before anything is allocated.
-constexpr int kMaxPixelSide = 1 << 18;
-
 // One open PDF document with its own library context. A Document is used by one thread at a
 // time; several threads render in parallel by opening one Document each.
-class Document {
+class Document : public PageSource {
 public:
     explicit Document(const std::string &path);
     explicit Document(std::vector<unsigned char> bytes);

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 #include "viewer/doc_viewer_control.h"
 
-#include "render/document.h"
+#include "remote/remote_document.h"
 #include "viewer/page_view.h"
 
 #include <QFile>
@@ -15,6 +15,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <chrono>
 #include <memory>
 
 namespace {
@@ -62,6 +63,9 @@ int16_t Int16Argument(const QVariant &value)
     return static_cast<int16_t>(IntegerArgument(value, INT16_MIN, INT16_MAX));
 }
 
+// A page that takes longer to draw is shown as one that cannot be shown.
+constexpr std::chrono::milliseconds kPageDrawTimeout{10000};
+
 // The PDF library takes a file as a PDF only when "%PDF-" appears near its start; a file
 // without it was never a PDF, one with it that still fails is a damaged PDF.
 constexpr qint64 kHeaderWindow = 1024;
@@ -89,6 +93,12 @@ QString FailureReason(const QString &path, const render::RenderError &error)
     case render::RenderError::Kind::TooLarge:
     case render::RenderError::Kind::Failed:
         return DocViewerControl::tr("the document cannot be read");
+    case render::RenderError::Kind::Stopped:
+        return DocViewerControl::tr("the document reader stopped on it");
+    case render::RenderError::Kind::TimedOut:
+        return DocViewerControl::tr("reading it took too long");
+    case render::RenderError::Kind::OutOfMemory:
+        return DocViewerControl::tr("it needs too much memory");
     }
     const QFileInfo info(path);
     if (info.size() == 0) {
@@ -263,9 +273,10 @@ bool DocViewerControl::OpenDocument(const QString &path, const QString &second,
                                    : tr("it is not a regular file"));
         return false;
     }
-    std::unique_ptr<render::Document> document;
+    std::unique_ptr<remote::RemoteDocument> document;
     try {
-        document = std::make_unique<render::Document>(QFile::encodeName(path).toStdString());
+        document = std::make_unique<remote::RemoteDocument>(remote::SharedHelper(),
+                                                            QFile::encodeName(path).toStdString());
     } catch (const render::RenderError &error) {
         ShowFailure(FailureReason(path, error));
         return false;
@@ -275,7 +286,14 @@ bool DocViewerControl::OpenDocument(const QString &path, const QString &second,
         return false;
     }
     view_->SetZoomPercent(zoom);
-    view_->SetDocument(std::move(document));
+    // The pages are drawn from the same open file, read again by the view's own helper.
+    PageRenderer::Opener drawing =
+        [file = document->file()](const std::shared_ptr<remote::HelperProcess> &helper) {
+            auto pages = std::make_unique<remote::RemoteDocument>(helper, file);
+            pages->SetRenderTimeout(kPageDrawTimeout);
+            return std::unique_ptr<render::PageSource>(std::move(pages));
+        };
+    view_->SetDocument(std::move(document), std::move(drawing));
     UpdateNavigation();
     return true;
 }

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 #pragma once
 
-#include "render/document.h"
+#include "render/page_source.h"
 
 #include <QtGlobal>
 

@@ -47,12 +47,18 @@ PageView::PageView(QWidget *parent) : QAbstractScrollArea(parent)
     idleTimer_.setSingleShot(true);
     idleTimer_.setInterval(0);
     connect(&idleTimer_, &QTimer::timeout, this, &PageView::MeasureWhileIdle);
+    connect(&renderer_, &PageRenderer::Drawn, this,
+            [this](quint64 source, const PageRenderer::Job &job, const QImage &image,
+                   const QString &failure, int) { TakeDrawing(source, job, image, failure); });
 }
 
 PageView::~PageView() = default;
 
-void PageView::SetDocument(std::unique_ptr<render::Document> document)
+void PageView::SetDocument(std::unique_ptr<render::PageSource> document,
+                           PageRenderer::Opener drawing)
 {
+    renderer_.SetSource(document ? std::move(drawing) : PageRenderer::Opener());
+    failures_.clear();
     document_ = std::move(document);
     message_.clear();
     layout_.Reset(0, kFallbackPageSize);
@@ -96,6 +102,11 @@ void PageView::SetZoomPercent(int percent)
 
 void PageView::SetFitMode(FitMode mode)
 {
+    // A fitting is chosen for a document about to be shown, not for one only counted: its
+    // first page is drawn sooner when the helper reads the file while the view lays out.
+    if (document_) {
+        renderer_.OpenSoon();
+    }
     baseFitMode_ = mode;
     // Showing at the zoom means the zoom last set, not whatever the user zoomed to.
     const bool zoomChanged = mode == FitMode::Zoom && zoomPercent_ != baseZoomPercent_;
@@ -198,6 +209,7 @@ void PageView::EnsureLayout()
     layoutValid_ = true;
     if (!pagesKnown_) {
         pagesKnown_ = true;
+        renderer_.OpenSoon();
         const int count = PageCount();
         const std::optional<render::PageSizePt> first =
             count > 0 ? DeclaredSize(0) : std::optional<render::PageSizePt>();
@@ -488,62 +500,72 @@ void PageView::NoteCurrentPage()
     }
 }
 
-QImage PageView::PageImage(int page, const QRect &visibleRows)
+QImage PageView::PageImage(int page, const QRect &visibleRows, std::vector<PageRenderer::Job> &jobs)
 {
     const double deviceRatio = devicePixelRatioF();
     const double dpi = layout_.scale() * 72.0 * deviceRatio;
-    render::PixelSize size{0, 0};
-    try {
-        size = document_->PagePixelSize(page, dpi, dpi);
-    } catch (const render::RenderError &) {
-        return QImage();
-    }
-    if (size.width <= 0 || size.height <= 0) {
-        return QImage();
-    }
-    const bool whole = qint64(size.width) * size.height <= kMaxWholePagePixels;
-    if (whole) {
-        for (auto it = cache_.begin(); it != cache_.end(); ++it) {
-            if (it->page == page) {
-                cache_.splice(cache_.begin(), cache_, it);
-                return cache_.front().image;
-            }
-        }
-    }
-
-    int y0 = 0;
-    int rows = size.height;
+    // The size in pixels as laid out; the renderer finds the exact one.
+    const qint64 width = std::llround(layout_.Width(page) * deviceRatio);
+    const qint64 height = std::llround(layout_.Height(page) * deviceRatio);
+    const bool whole = width * height <= kMaxWholePagePixels;
+    PageRenderer::Job job{page, dpi, 0, -1};
     if (!whole) {
-        y0 = std::clamp(static_cast<int>(std::floor(visibleRows.top() * deviceRatio)), 0,
-                        size.height - 1);
-        const int y1 =
-            std::clamp(static_cast<int>(std::ceil((visibleRows.bottom() + 1) * deviceRatio)),
-                       y0 + 1, size.height);
-        rows = y1 - y0;
+        job.y0 = std::clamp(static_cast<int>(std::floor(visibleRows.top() * deviceRatio)), 0,
+                            static_cast<int>(std::max<qint64>(0, height - 1)));
+        const int y1 = std::max(
+            job.y0 + 1, static_cast<int>(std::ceil((visibleRows.bottom() + 1) * deviceRatio)));
+        job.rows = y1 - job.y0;
     }
-    QImage image(size.width, rows, QImage::Format_RGB888);
-    if (image.isNull()) {
-        return QImage();
-    }
-    try {
-        ++renderCount_;
-        document_->RenderBand(page, dpi, dpi, y0, rows, render::PixelFormat::Rgb, image.bits(),
-                              image.bytesPerLine());
-    } catch (const render::RenderError &) {
-        return QImage();
-    }
-    image.setDevicePixelRatio(deviceRatio);
-    image.setOffset(QPoint(0, y0));
-    if (whole) {
-        cache_.push_front({page, image});
-        cacheBytes_ += image.sizeInBytes();
-        while (cache_.size() > 1 &&
-               (cache_.size() > kMaxCachedPages || cacheBytes_ > kCacheBudgetBytes)) {
-            cacheBytes_ -= cache_.back().image.sizeInBytes();
-            cache_.pop_back();
+    for (auto it = cache_.begin(); it != cache_.end(); ++it) {
+        if (it->page != page || it->dpi != dpi || it->whole != whole) {
+            continue;
+        }
+        const int top = it->image.offset().y();
+        if (whole || (top <= job.y0 && top + it->image.height() >= job.y0 + job.rows)) {
+            cache_.splice(cache_.begin(), cache_, it);
+            return cache_.front().image;
         }
     }
-    return image;
+    jobs.push_back(job);
+    return QImage();
+}
+
+void PageView::TakeDrawing(quint64 source, const PageRenderer::Job &job, const QImage &image,
+                           const QString &failure)
+{
+    if (source != renderer_.source() || !document_) {
+        return;
+    }
+    if (!failure.isEmpty()) {
+        failures_.insert(job.page, failure);
+        viewport()->update();
+        return;
+    }
+    if (job.dpi != layout_.scale() * 72.0 * devicePixelRatioF()) {
+        return;
+    }
+    ++renderCount_;
+    QImage shown = image;
+    shown.setDevicePixelRatio(devicePixelRatioF());
+    // A band replaces the page's band before it; whole pages are kept with the others.
+    const bool whole = job.rows < 0;
+    if (!whole) {
+        cache_.remove_if([&](const CachedPage &cached) {
+            if (cached.page == job.page && !cached.whole) {
+                cacheBytes_ -= cached.image.sizeInBytes();
+                return true;
+            }
+            return false;
+        });
+    }
+    cache_.push_front({job.page, job.dpi, whole, shown});
+    cacheBytes_ += shown.sizeInBytes();
+    while (cache_.size() > 1 &&
+           (cache_.size() > kMaxCachedPages || cacheBytes_ > kCacheBudgetBytes)) {
+        cacheBytes_ -= cache_.back().image.sizeInBytes();
+        cache_.pop_back();
+    }
+    viewport()->update();
 }
 
 void PageView::paintEvent(QPaintEvent *event)
@@ -552,7 +574,9 @@ void PageView::paintEvent(QPaintEvent *event)
     MeasureVisible();
     QPainter painter(viewport());
     painter.fillRect(event->rect(), palette().color(QPalette::Dark));
+    std::vector<PageRenderer::Job> jobs;
     if (layout_.count() == 0) {
+        renderer_.Want(jobs, true);
         if (!message_.isEmpty()) {
             painter.setPen(palette().color(QPalette::BrightText));
             painter.drawText(viewport()->rect().adjusted(kMargin, kMargin, -kMargin, -kMargin),
@@ -570,20 +594,29 @@ void PageView::paintEvent(QPaintEvent *event)
         }
         painter.setPen(palette().color(QPalette::Shadow));
         painter.drawRect(target.adjusted(-1, -1, 0, 0));
-        const QRect rowsInView = target.intersected(exposed).translated(-target.topLeft());
-        const QImage image = PageImage(page, rowsInView);
-        if (image.isNull()) {
+        const auto failure = failures_.constFind(page);
+        if (failure != failures_.constEnd()) {
             painter.fillRect(target, palette().color(QPalette::Mid));
             painter.setPen(palette().color(QPalette::Light));
             painter.drawText(target, Qt::AlignCenter | Qt::TextWordWrap,
-                             tr("This page cannot be shown."));
+                             tr("This page cannot be shown: %1.").arg(*failure));
             continue;
         }
+        const QRect rowsInView = target.intersected(exposed).translated(-target.topLeft());
+        const QImage image = PageImage(page, rowsInView, jobs);
         painter.fillRect(target, Qt::white);
+        if (image.isNull()) {
+            painter.setPen(palette().color(QPalette::Mid));
+            painter.drawText(target, Qt::AlignCenter | Qt::TextWordWrap, tr("Drawing the page..."));
+            continue;
+        }
         const double deviceRatio = image.devicePixelRatio();
         painter.drawImage(QPointF(target.left(), target.top() + image.offset().y() / deviceRatio),
                           image);
     }
+    // Only what a paint of the whole view found missing stays wanted: pages scrolled away are
+    // dropped.
+    renderer_.Want(jobs, exposed.contains(viewport()->rect()));
 }
 
 void PageView::resizeEvent(QResizeEvent *event)

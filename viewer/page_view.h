@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 #pragma once
 
-#include "render/document.h"
+#include "render/page_source.h"
 #include "viewer/page_layout.h"
+#include "viewer/page_renderer.h"
 
 #include <QAbstractScrollArea>
+#include <QHash>
 #include <QImage>
 #include <QRect>
 #include <QString>
@@ -13,15 +15,18 @@
 #include <list>
 #include <memory>
 #include <optional>
+#include <vector>
 
 // Scrolling column of a document's pages.
 //
 // Nothing is measured when the document is set, so that setting a document only to count its
 // pages costs nothing here. The first layout measures the first page only; the other pages are
 // measured when they come into view (see PageLayout), and a few at a time while the window is
-// idle, so opening costs the same for a page count of ten or of two billion. Pages are rendered
-// while painting, only those in view; rendered pages are kept up to a memory budget, most recently
-// used first. A page that cannot be loaded or rendered is shown as a grey placeholder.
+// idle, so opening costs the same for a page count of ten or of two billion. Pages are drawn by a
+// PageRenderer, away from the interface thread, only those in view: a page still drawing shows
+// as a blank sheet with a short note, and a page scrolled away before its turn is never drawn.
+// Drawn pages are kept up to a memory budget, most recently used first. A page that cannot be
+// drawn is shown as a grey placeholder that says why.
 //
 // The vertical position is a 64-bit pixel row. The scroll bar follows it one to one while the
 // column fits its int range, and in proportion beyond; the wheel and the keys move the position
@@ -43,9 +48,11 @@ public:
     ~PageView() override;
 
     // Takes the document and shows it from its first page; nullptr shows nothing. Either way
-    // the message goes.
-    void SetDocument(std::unique_ptr<render::Document> document);
-    render::Document *document() const { return document_.get(); }
+    // the message goes. The pages are drawn from the document `drawing` opens in the renderer's
+    // helper: the sizes come from `document`, the pixels from a process that may be busy.
+    void SetDocument(std::unique_ptr<render::PageSource> document,
+                     PageRenderer::Opener drawing = {});
+    render::PageSource *document() const { return document_.get(); }
     int PageCount() const;
 
     // Shown centred in place of pages while no document is set.
@@ -78,6 +85,11 @@ public:
     const PageLayout &layout();
     // Pages rendered since the document was set: lets tests see that only visible pages are.
     int renderCount() const { return renderCount_; }
+    // Why the page cannot be shown, when it cannot.
+    QString pageFailure(int page) const { return failures_.value(page); }
+    // Whether pages asked for are still being drawn.
+    bool drawing() const { return renderer_.busy(); }
+    PageRenderer &renderer() { return renderer_; }
 
 signals:
     void CurrentPageChanged(int page);
@@ -92,7 +104,9 @@ protected:
 private:
     struct CachedPage {
         int page;
-        QImage image;
+        double dpi;
+        bool whole;
+        QImage image; // its offset: the first row it holds
     };
     // A point of the document: a page and a position on it in points from its top left corner,
     // or, for a point in the margin above the page, its distance to the page in pixels.
@@ -120,11 +134,14 @@ private:
     void SyncScrollBars();
     int Centring() const;
     QRect RectInViewport(int page) const;
-    QImage PageImage(int page, const QRect &visibleRows);
+    // The page's image at the current scale when it has been drawn; else asks for it in `jobs`.
+    QImage PageImage(int page, const QRect &visibleRows, std::vector<PageRenderer::Job> &jobs);
+    void TakeDrawing(quint64 source, const PageRenderer::Job &job, const QImage &image,
+                     const QString &failure);
     void ClearCache();
     void NoteCurrentPage();
 
-    std::unique_ptr<render::Document> document_;
+    std::unique_ptr<render::PageSource> document_;
     PageLayout layout_;
     bool layoutValid_ = false;
     bool pagesKnown_ = false; // the layout was set up for document_
@@ -145,6 +162,9 @@ private:
     FitMode fitMode_ = FitMode::Zoom;
     double zoomPercent_ = 100;
 
+    PageRenderer renderer_;
+    // Pages that cannot be drawn, with the reason.
+    QHash<int, QString> failures_;
     std::list<CachedPage> cache_;
     qint64 cacheBytes_ = 0;
     int renderCount_ = 0;

@@ -20,8 +20,10 @@ namespace {
 
 // Stands in for the engine beside the copied front-end: appends its program path and arguments,
 // NUL-separated, as one line to calls.log, then sleeps as long as the file "delay" says.
+// The window's document helper is the same program in another mode: that one is the real one.
 const char kStandInEngine[] = R"sh(#!/bin/sh
 PATH=/usr/bin:/bin
+if [ "$1" = --serve ]; then exec "$(dirname "$0")/real-rastool" "$@"; fi
 dir="$(dirname "$0")"
 for a in "$0" "$@"; do printf '%s\0' "$a" >> "$dir/calls.log"; done
 printf '\n' >> "$dir/calls.log"
@@ -199,6 +201,7 @@ Session::Session()
                                                   QStringLiteral(PAGEMINT_BIN_DIR "/pagemint"));
     QFile::copy(frontEnd, Path("app/pagemint"));
     WriteFile(Path("app/rastool"), kStandInEngine, true);
+    QFile::link(QStringLiteral(PAGEMINT_BIN_DIR "/rastool"), Path("app/real-rastool"));
 }
 
 Session::~Session()

@@ -77,6 +77,14 @@ TEST(OptionsTest, HelpAndVersionWinOverTheRest)
     EXPECT_EQ(r.options->input, "--help");
 }
 
+TEST(OptionsTest, ServeTakesTheSocketAndNothingElse)
+{
+    const auto r = ParseOptions({"--serve", "3"});
+    ASSERT_TRUE(r.options);
+    EXPECT_EQ(r.options->action, Options::Action::Serve);
+    EXPECT_EQ(r.options->serveFd, 3);
+}
+
 class BadOptionsTest : public ::testing::TestWithParam<std::vector<std::string>> {};
 
 TEST_P(BadOptionsTest, RefusedWithOneLine)
@@ -102,4 +110,7 @@ INSTANTIATE_TEST_SUITE_P(
                       std::vector<std::string>{"-i", "in.pdf", "-o", "out.pdf"},
                       std::vector<std::string>{"-i", "in.pdf", "-o", "out"},
                       std::vector<std::string>{"-i", "in.pdf", "-o", "dir.png/out"},
-                      std::vector<std::string>{"-i", "", "-o", "out.png"}));
+                      std::vector<std::string>{"-i", "", "-o", "out.png"},
+                      std::vector<std::string>{"--serve"},
+                      std::vector<std::string>{"--serve", "-3"},
+                      std::vector<std::string>{"--serve", "3", "-i", "in.pdf"}));

@@ -3,15 +3,19 @@
 
 #include "files/file_list_operations.h"
 #include "platform/dialog_template.h"
+#include "remote/helper_process.h"
 #include "viewer/doc_viewer_control.h"
 #include "viewer/test_pdf.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QStyle>
 #include <QTemporaryDir>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
+
+#include <csignal>
 
 namespace {
 
@@ -210,3 +214,50 @@ TEST_F(RowFailureTest, FailureFindsItsRowAfterRowsAboveWereRemoved)
 }
 
 } // namespace
+
+struct HelperFault {
+    const char *name;
+    int signal;
+    const char *cause;
+};
+void PrintTo(const HelperFault &row, std::ostream *out)
+{
+    *out << row.name;
+}
+
+class HelperFaultAtAddTest : public RowFailureTest,
+                             public ::testing::WithParamInterface<HelperFault> {};
+
+// The helper that counts pages crashes or hangs as a file is added: that row fails, in time and
+// saying why, and the next file is counted by a fresh helper.
+TEST_P(HelperFaultAtAddTest, OneRowFailsAndTheNextIsCounted)
+{
+    ASSERT_TRUE(WriteTestPdf(File("next.pdf"), 3));
+    dialog.AddFilesToList({Bytes(File("good.pdf"))});
+    const std::shared_ptr<remote::HelperProcess> helper = remote::SharedHelper();
+    const pid_t first = helper->pid();
+    ASSERT_GT(first, 0);
+
+    ::kill(first, GetParam().signal);
+    QElapsedTimer clock;
+    clock.start();
+    dialog.AddFilesToList({Bytes(File("good.pdf"))});
+    // One wait at most: the reason is not asked of a second helper.
+    EXPECT_LT(clock.elapsed(), remote::HelperProcess::kCallTimeout.count() + 1000);
+    QTreeWidgetItem &failed = dialog.Row(1);
+    EXPECT_EQ(failed.text(1), QStringLiteral("0"));
+    EXPECT_EQ(RowFailure(failed),
+              QStringLiteral("Could not be read: ") + QString::fromUtf8(GetParam().cause));
+
+    dialog.AddFilesToList({Bytes(File("next.pdf"))});
+    EXPECT_EQ(dialog.Row(2).text(1), QStringLiteral("3"));
+    EXPECT_TRUE(RowFailure(dialog.Row(2)).isEmpty());
+    EXPECT_NE(helper->pid(), first);
+    EXPECT_NE(::kill(first, 0), 0) << "the helper was left behind";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, HelperFaultAtAddTest,
+    ::testing::Values(HelperFault{"Crash", SIGSEGV, "the document reader stopped on it"},
+                      HelperFault{"Hang", SIGSTOP, "reading it took too long"}),
+    [](const ::testing::TestParamInfo<HelperFault> &info) { return std::string(info.param.name); });

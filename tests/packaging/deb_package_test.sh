@@ -195,15 +195,17 @@ header=$(od -An -tx1 -N24 "$work/images/page.png" | tr -d ' \n')
 [ "$header" = 89504e470d0a1a0a0000000d49484452000000c8000000c8 ] ||
     fail "page.png is not a 200 x 200 PNG image: $header"
 
-# The front-end, started through its link, loads its libraries and stays in its window.
+# The front-end, started through its link, loads its libraries and stays in its window. It
+# parses no document itself: the render library, and the PDF library in it, are rastool's alone.
+readelf -d "$root/usr/lib/pagemint/pagemint" | grep -q 'NEEDED.*librender' &&
+    fail "pagemint links the render library"
 QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME="$work/config" "$root/usr/bin/pagemint" \
     >"$work/pagemint.log" 2>&1 &
 frontend=$!
 sleep 2
 if kill -0 "$frontend" 2>/dev/null; then
     mapped=$(sed -n 's/.* \(\/.*librender.so\)$/\1/p' "/proc/$frontend/maps" | sort -u)
-    [ "$mapped" = "$root/usr/lib/pagemint/lib/librender.so" ] ||
-        fail "pagemint loads the render library from '$mapped'"
+    [ -z "$mapped" ] || fail "pagemint loads the render library from '$mapped'"
     kill "$frontend"
     wait "$frontend" 2>/dev/null || true
 else

@@ -354,12 +354,13 @@ TEST_F(DocViewerTest, LongDocumentRendersOnlyThePagesInView)
     Show();
     PageView *view = viewer.pageView();
     EXPECT_EQ(Call(DocViewerControl::kGetPageCount).toInt(), 500);
+    WaitForPages(viewer);
     EXPECT_GE(view->renderCount(), 1);
     EXPECT_LE(view->renderCount(), 3);
     EXPECT_EQ(viewer.navigationText(), QStringLiteral("Page 1 of 500"));
 
     QTest::keyClick(view, Qt::Key_End);
-    viewer.grab();
+    WaitForPages(viewer);
     EXPECT_EQ(view->CurrentPage(), 499);
     EXPECT_EQ(viewer.navigationText(), QStringLiteral("Page 500 of 500"));
     EXPECT_LE(view->renderCount(), 6);

@@ -47,9 +47,25 @@ protected:
     DocViewerControl viewer;
 };
 
-// Pixel colour of the viewer's rendering at a point of the view's viewport.
+// Paints the viewer until no page it shows is still being drawn: pages are drawn by a helper
+// process and arrive through the event loop.
+inline void WaitForPages(DocViewerControl &viewer)
+{
+    PageView *view = viewer.pageView();
+    for (int round = 0; round < 20; ++round) {
+        view->viewport()->grab();
+        if (!view->drawing()) {
+            return;
+        }
+        EXPECT_TRUE(QTest::qWaitFor([view] { return !view->drawing(); }, 20000));
+    }
+    ADD_FAILURE() << "the pages in view kept being drawn";
+}
+
+// Pixel colour of the viewer's rendering at a point of the view's viewport, once drawn.
 inline QRgb ViewportPixel(DocViewerControl &viewer, QPoint point)
 {
+    WaitForPages(viewer);
     QWidget *viewport = viewer.pageView()->viewport();
     return viewport->grab().toImage().pixel(point);
 }

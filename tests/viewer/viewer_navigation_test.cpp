@@ -152,7 +152,7 @@ TEST_F(DocViewerTest, ZoomStaysWithinBoundsAndCtrlZeroReturnsToTheFitting)
     }
     EXPECT_DOUBLE_EQ(view->zoomPercent(), PageView::kMaxZoomPercent);
     // At the largest zoom the page is still drawn, in bands.
-    viewer.grab();
+    WaitForPages(viewer);
     EXPECT_GT(view->renderCount(), 0);
     for (int notch = 0; notch < 40; ++notch) {
         QTest::keyClick(view, Qt::Key_Minus, Qt::ControlModifier);
