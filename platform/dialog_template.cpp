@@ -178,16 +178,18 @@ void TemplateDialog::Create()
     setFixedSize(client.size());
 
     std::vector<std::pair<QWidget *, const ControlTemplate *>> built;
-    QWidget *previousTabStop = nullptr;
+    // Every control that can take the focus is chained in table order, tab stop or not: a
+    // control made a tab stop later then takes its place in the order.
+    QWidget *previousInChain = nullptr;
     for (const ControlTemplate &control : dialogTemplate.controls) {
         QWidget *widget = BuildControl(control);
         built.emplace_back(widget, &control);
         if (control.id != -1)
             items.insert(control.id, widget);
-        if (control.style & WindowStyle::TabStop) {
-            if (previousTabStop)
-                setTabOrder(previousTabStop, widget);
-            previousTabStop = widget;
+        if (widget->focusPolicy() != Qt::NoFocus) {
+            if (previousInChain)
+                setTabOrder(previousInChain, widget);
+            previousInChain = widget;
         }
     }
     PlaceInGroupBoxes(built);
