@@ -255,12 +255,18 @@ void TemplateDialog::FitFontToScreen()
     // The window manager adds a title bar and a border; the title bar is about two lines of
     // text high on the common desktops.
     const int line = QFontMetrics(font()).height();
-    const QSize room =
-        where->availableGeometry().size() - QSize(2 * kFrameBorder, 2 * line + 2 * kFrameBorder);
-    const QFont fitted =
-        DialogFontFitting(font(), QSize(dialogTemplate.cx, dialogTemplate.cy), room);
-    if (fitted != font())
-        setFont(fitted);
+    const QSize frame(2 * kFrameBorder, 2 * line + 2 * kFrameBorder);
+    const QRect free = where->availableGeometry();
+    const QSize templateSize(dialogTemplate.cx, dialogTemplate.cy);
+    const QFont fitted = DialogFontFitting(font(), templateSize, free.size() - frame);
+    if (fitted == font())
+        return;
+    setFont(fitted);
+    // A window that barely fits is placed by hand: the usual centring reckons with a smaller
+    // title bar and would push the real one off the top of the screen.
+    const QSize client = PixelSizeOf(templateSize, DialogBaseUnitsOf(fitted));
+    move(free.left() + std::max(0, (free.width() - client.width()) / 2),
+         free.top() + std::max(0, (free.height() - client.height() - frame.height()) / 2));
 }
 
 void TemplateDialog::NameControlByCaption(int id, const QString &caption)
