@@ -42,9 +42,7 @@ StatusLine::StatusLine(const QString &text, QWidget *parent) : QLabel(parent)
 
 void StatusLine::SetStatus(const QString &text)
 {
-    if (text == this->text())
-        return;
-    setText(text);
-    QAccessibleEvent changed(this, QAccessible::NameChanged);
-    QAccessible::updateAccessibility(&changed);
+    // The label tells screen readers of the new name itself.
+    if (text != this->text())
+        setText(text);
 }
