@@ -239,9 +239,11 @@ TEST_F(AccessibilityDesktopTest, TheWholeTaskWithTheKeyboardAlone)
         Key(QStringLiteral("Return"));
         ASSERT_TRUE(
             WaitFor([&] { return VisibleWindows(session.Pid(), "Quenlix").isEmpty(); }, kWait));
-        QTest::qWait(300);
+        ASSERT_TRUE(WaitForActiveWindow(session.MainWindow(), kWait));
+        ASSERT_TRUE(WaitFor([&] { return Find("push button", "Add")["focused"].toBool(); }, kWait));
         // Back from Add to the list.
         Key(QStringLiteral("shift+Tab"));
+        ASSERT_TRUE(WaitFor([&] { return Find("tree", "PDF files")["focused"].toBool(); }, kWait));
     }
     ASSERT_TRUE(WaitFor([&] { return Find("push button", "Convert")["enabled"].toBool(); }, kWait));
     EXPECT_FALSE(Find("push button", "Remove")["enabled"].toBool());
