@@ -3,6 +3,8 @@
 
 #include "controls/buffered_dc.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QPaintEvent>
 #include <QPainter>
@@ -24,6 +26,52 @@ int Channel(ColorRef color, int shift)
     return static_cast<int>((color >> shift) & 0xFF);
 }
 
+// A screen reader hears a progress bar with its position in the range, and hears it move.
+class ProgressAccessible : public QAccessibleWidget, public QAccessibleValueInterface {
+public:
+    explicit ProgressAccessible(GradientProgressCtrl *control)
+        : QAccessibleWidget(control, QAccessible::ProgressBar)
+    {
+    }
+
+    void *interface_cast(QAccessible::InterfaceType type) override
+    {
+        if (type == QAccessible::ValueInterface)
+            return static_cast<QAccessibleValueInterface *>(this);
+        return QAccessibleWidget::interface_cast(type);
+    }
+
+    QString text(QAccessible::Text type) const override
+    {
+        if (type == QAccessible::Value)
+            return QStringLiteral("%1%").arg(Control()->Percent());
+        return QAccessibleWidget::text(type);
+    }
+
+    QVariant currentValue() const override { return Control()->Pos(); }
+    // The position belongs to the run; nobody else sets it.
+    void setCurrentValue(const QVariant &) override {}
+    QVariant maximumValue() const override { return Control()->Upper(); }
+    QVariant minimumValue() const override { return Control()->Lower(); }
+    QVariant minimumStepSize() const override { return 0; }
+
+private:
+    GradientProgressCtrl *Control() const { return static_cast<GradientProgressCtrl *>(widget()); }
+};
+
+QAccessibleInterface *ProgressFactory(const QString &key, QObject *object)
+{
+    if (key == QLatin1String("GradientProgressCtrl"))
+        return new ProgressAccessible(static_cast<GradientProgressCtrl *>(object));
+    return nullptr;
+}
+
+void AnnounceValue(GradientProgressCtrl *control)
+{
+    QAccessibleValueChangeEvent changed(control, control->Pos());
+    QAccessible::updateAccessibility(&changed);
+}
+
 } // namespace
 
 QColor ToQColor(ColorRef color)
@@ -34,6 +82,7 @@ QColor ToQColor(ColorRef color)
 GradientProgressCtrl::GradientProgressCtrl(QWidget *parent)
     : QFrame(parent), backgroundColor(ButtonFace())
 {
+    QAccessible::installFactory(ProgressFactory);
     setFrameStyle(QFrame::Box | QFrame::Plain);
     setLineWidth(1);
     // Every pixel of the client is painted, so nothing needs erasing first.
@@ -48,6 +97,7 @@ uint32_t GradientProgressCtrl::SetRange(int32_t newLower, int32_t newUpper)
     lower = newLower;
     position = newLower;
     update();
+    AnnounceValue(this);
     return previous;
 }
 
@@ -56,6 +106,8 @@ int32_t GradientProgressCtrl::SetPos(int32_t newPosition)
     const int32_t previous = position;
     position = newPosition;
     update();
+    if (position != previous)
+        AnnounceValue(this);
     return previous;
 }
 
@@ -63,6 +115,14 @@ bool GradientProgressCtrl::ShowsBar() const
 {
     // A range with no positive upper bound has nothing to divide by: plain face.
     return upper > 0 && lower < position && position < upper;
+}
+
+int GradientProgressCtrl::Percent() const
+{
+    if (upper <= lower)
+        return 0;
+    const int64_t part = std::clamp<int64_t>(int64_t(position) - lower, 0, int64_t(upper) - lower);
+    return static_cast<int>(part * 100 / (int64_t(upper) - lower));
 }
 
 int GradientProgressCtrl::BarWidth(int width) const

@@ -17,7 +17,8 @@ QColor ToQColor(ColorRef color);
 
 // A progress bar whose filled part reveals a fixed left-to-right colour gradient up to the
 // position, with the rest in the background colour and optionally the percentage in the
-// middle. At or beyond either bound it shows the plain button face.
+// middle. At or beyond either bound it shows the plain button face. Screen readers see a
+// progress bar with its value.
 class GradientProgressCtrl : public QFrame {
     Q_OBJECT
 public:
@@ -32,6 +33,8 @@ public:
     int32_t Lower() const { return lower; }
     int32_t Upper() const { return upper; }
     int32_t Pos() const { return position; }
+    // How far the position is through the range, in whole percent from 0 to 100.
+    int Percent() const;
 
     // Paints the control's client area `client` (origin at 0, 0 for the bands) with `painter`.
     void PaintClient(QPainter &painter, const QRect &client) const;

@@ -1,17 +1,87 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 #include "controls/hyper_link_label.h"
 
+#include "platform/control_accessibility.h"
 #include "platform/dialog_template.h"
+#include "platform/focus_frame.h"
 #include "platform/message_box.h"
 #include "platform/registered_browser.h"
 #include "platform/shell_open.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QEvent>
 #include <QFontMetrics>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPalette>
+
+namespace {
+
+// The label's text as a screen reader meets a link: a focusable link that can be followed.
+const char kLinkProperty[] = "hyperLinkLabel";
+
+class LinkAccessible : public QAccessibleWidget {
+public:
+    LinkAccessible(QLabel *label, HyperLinkLabel *link)
+        : QAccessibleWidget(label, QAccessible::Link), link(link)
+    {
+    }
+
+    QString text(QAccessible::Text type) const override
+    {
+        if (type == QAccessible::Name && widget()->accessibleName().isEmpty())
+            return static_cast<const QLabel *>(widget())->text();
+        if (type == QAccessible::Value && link)
+            return link->LinkTarget();
+        return QAccessibleWidget::text(type);
+    }
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.linked = true;
+        state.traversed = link && link->IsVisited();
+        return state;
+    }
+
+    QStringList actionNames() const override
+    {
+        return QStringList(pressAction()) + QAccessibleWidget::actionNames();
+    }
+
+    void doAction(const QString &action) override
+    {
+        if (action != pressAction()) {
+            QAccessibleWidget::doAction(action);
+            return;
+        }
+        if (link && widget()->isEnabled())
+            link->OnLinkClicked();
+    }
+
+    QStringList keyBindingsForAction(const QString &action) const override
+    {
+        if (action == pressAction())
+            return {QStringLiteral("Return"), QStringLiteral("Space")};
+        return QAccessibleWidget::keyBindingsForAction(action);
+    }
+
+private:
+    QPointer<HyperLinkLabel> link;
+};
+
+QAccessibleInterface *LinkFactory(const QString &key, QObject *object)
+{
+    if (key != QLatin1String("QLabel"))
+        return nullptr;
+    auto *link = qobject_cast<HyperLinkLabel *>(object->property(kLinkProperty).value<QObject *>());
+    return link ? new LinkAccessible(static_cast<QLabel *>(object), link) : nullptr;
+}
+
+} // namespace
 
 HyperLinkLabel::Launchers HyperLinkLabel::DesktopLaunchers()
 {
@@ -26,6 +96,7 @@ HyperLinkLabel::Launchers HyperLinkLabel::DesktopLaunchers()
 HyperLinkLabel::HyperLinkLabel()
     : hoverColour(QApplication::palette().color(QPalette::Highlight)), launchers(DesktopLaunchers())
 {
+    QAccessible::installFactory(LinkFactory);
 }
 
 HyperLinkLabel::~HyperLinkLabel()
@@ -33,6 +104,8 @@ HyperLinkLabel::~HyperLinkLabel()
     if (window) {
         ReleaseHover();
         window->removeEventFilter(this);
+        window->setProperty(kLinkProperty, QVariant());
+        RefreshAccessibleInterface(window);
     }
 }
 
@@ -55,6 +128,11 @@ void HyperLinkLabel::SubclassWindow(QLabel *control, uint32_t controlStyle)
     PreSubclassWindow();
     window->setMouseTracking(true);
     window->installEventFilter(this);
+    // A link is followed from the keyboard too, so it takes the focus and shows it.
+    window->setFocusPolicy(Qt::StrongFocus);
+    ShowFocusFrameAround(window);
+    window->setProperty(kLinkProperty, QVariant::fromValue<QObject *>(this));
+    RefreshAccessibleInterface(window);
 }
 
 void HyperLinkLabel::PreSubclassWindow()
@@ -166,9 +244,25 @@ bool HyperLinkLabel::eventFilter(QObject *watched, QEvent *event)
         }
         return false;
     }
+    case QEvent::Enter:
+        OnMouseMove(static_cast<QEnterEvent *>(event)->position().toPoint());
+        return false;
     case QEvent::MouseMove:
         OnMouseMove(static_cast<QMouseEvent *>(event)->position().toPoint());
         return false;
+    case QEvent::Leave:
+        ReleaseHover();
+        return false;
+    case QEvent::KeyPress: {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        const bool plain = (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+        if (!plain || (key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter &&
+                       key->key() != Qt::Key_Space))
+            return false;
+        if (!key->isAutoRepeat())
+            OnLinkClicked();
+        return true;
+    }
     case QEvent::MouseButtonPress: {
         auto *mouse = static_cast<QMouseEvent *>(event);
         if (mouse->button() != Qt::LeftButton || !(style & StaticStyle::Notify))
@@ -186,7 +280,7 @@ bool HyperLinkLabel::eventFilter(QObject *watched, QEvent *event)
         return true;
     }
     case QEvent::Hide:
-        // A hidden label can no longer see the pointer leave; it must not keep the mouse.
+        // A hidden label sees no more pointer; it must not stay in its hover colour.
         ReleaseHover();
         return false;
     default:
@@ -194,17 +288,20 @@ bool HyperLinkLabel::eventFilter(QObject *watched, QEvent *event)
     }
 }
 
+// The pointer is followed by the label's own enter and leave, not by holding the mouse: some
+// platforms refuse a hold outside popups, and a held mouse swallows the first click of a
+// pointer that comes onto the link from elsewhere.
 void HyperLinkLabel::OnMouseMove(const QPoint &point)
 {
-    if (overControl) {
-        if (window->rect().contains(point))
-            return;
+    const bool inside = window->rect().contains(point);
+    if (inside == overControl)
+        return;
+    if (!inside) {
         ReleaseHover();
         return;
     }
     overControl = true;
     Redraw();
-    window->grabMouse();
 }
 
 void HyperLinkLabel::ReleaseHover()
@@ -212,10 +309,8 @@ void HyperLinkLabel::ReleaseHover()
     if (!overControl)
         return;
     overControl = false;
-    if (window) {
-        window->releaseMouse();
+    if (window)
         Redraw();
-    }
 }
 
 void HyperLinkLabel::Redraw()
@@ -226,8 +321,7 @@ void HyperLinkLabel::Redraw()
 
 void HyperLinkLabel::OnLinkClicked()
 {
-    // The mouse is handed back first: whatever opens now (a browser, the message box) must be
-    // able to take the pointer.
+    // Whatever opens now (a browser, the message box) takes the pointer away from the link.
     ReleaseHover();
     const int code = OpenTarget(target);
     visited = code > 32;

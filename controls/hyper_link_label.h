@@ -30,6 +30,8 @@ constexpr uint32_t CenterImage = 0x200;
 // underline, the target as tooltip, a pointing-hand cursor, a window shrunk to its text, and a
 // click that opens the target with the desktop's program or, failing that, with the default
 // web browser. The label attaches itself to an existing text control and never makes its own.
+// The control then takes the focus, and Enter or Space follows the link as a click does;
+// screen readers see a link with an action that follows it.
 class HyperLinkLabel : public QObject {
     Q_OBJECT
 public:

@@ -176,6 +176,34 @@ private:
     QTimer addTimer_;
 };
 
+// Tells selection changes made by a key in the list from those the program makes: only the
+// former act as a click. A key press reaches the list's filters just before the list moves the
+// selection in answer; any other event to the list ends that key's turn.
+class FileListOperations::KeyboardSelection : public QObject {
+public:
+    KeyboardSelection(FileListOperations &operations, QTreeWidget &list) : operations_(operations)
+    {
+        list.installEventFilter(this);
+        connect(&list, &QTreeWidget::itemSelectionChanged, this, [this] {
+            if (!byKey_) {
+                return;
+            }
+            byKey_ = false;
+            operations_.OnKeyboardSelection();
+        });
+    }
+
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        byKey_ = event->type() == QEvent::KeyPress;
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    FileListOperations &operations_;
+    bool byKey_ = false;
+};
+
 FileListOperations::FileListOperations(TemplateDialog *dialog) : dialog_(dialog) {}
 
 FileListOperations::~FileListOperations() = default;
@@ -240,6 +268,7 @@ void FileListOperations::InitFileList()
     const int half = list->frameGeometry().width() / 2;
     list->setColumnWidth(0, half);
     list->setColumnWidth(1, half);
+    keyboardSelection_ = std::make_unique<KeyboardSelection>(*this, *list);
 }
 
 void FileListOperations::AttachSystemImageLists()
@@ -391,6 +420,19 @@ void FileListOperations::OnClickFileList(int row)
         EnableControl(FileListControl::kRemove, !list->selectedItems().isEmpty());
         lastPreviewedPath = path;
     });
+}
+
+void FileListOperations::OnKeyboardSelection()
+{
+    QTreeWidget *list = FileList();
+    if (list == nullptr) {
+        return;
+    }
+    const QList<QTreeWidgetItem *> selected = list->selectedItems();
+    EnableControl(FileListControl::kRemove, !selected.isEmpty());
+    if (selected.size() == 1) {
+        OnClickFileList(list->indexOfTopLevelItem(selected.front()));
+    }
 }
 
 void FileListOperations::OnRemove()

@@ -62,6 +62,9 @@ public:
     void OnAdd();
     // `row` is the clicked row, -1 for a click below the rows.
     void OnClickFileList(int row);
+    // The selection moved by a key in the list: one row selected is previewed, as a click on it
+    // does, and any selection can be removed.
+    void OnKeyboardSelection();
     void OnRemove();
     void OnRemoveAll();
     void OnDropFiles(const PathList &dropped);
@@ -86,6 +89,7 @@ public:
 
 private:
     class DropFilter;
+    class KeyboardSelection;
 
     void EnableControl(int id, bool enable) const;
     // Runs a handler's body; a failure of the viewer control ends it and is reported.
@@ -96,5 +100,6 @@ private:
     std::string lastPreviewedPath; // exact bytes; empty when nothing is on show
     std::unique_ptr<QFileIconProvider> iconProvider_;
     std::unique_ptr<DropFilter> dropFilter_;
+    std::unique_ptr<KeyboardSelection> keyboardSelection_;
     OpenFileDialogFunction openFileDialog_ = ShowOpenFileDialog;
 };

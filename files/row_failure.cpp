@@ -25,12 +25,17 @@ QString Local(const std::string &text)
     return QFile::decodeName(QByteArray::fromStdString(text));
 }
 
+// The tooltip, and for screen readers the description of every cell: a failed row's reason
+// is otherwise only its icon.
 void ShowToolTip(QTreeWidgetItem &item)
 {
-    const QString tip = RowToolTip(item.text(0), RowFailure(item));
+    const QString failure = RowFailure(item);
+    const QString tip = RowToolTip(item.text(0), failure);
     const int columns = item.treeWidget() ? item.treeWidget()->columnCount() : item.columnCount();
     for (int column = 0; column < columns; ++column) {
         item.setToolTip(column, tip);
+        item.setData(column, Qt::AccessibleDescriptionRole,
+                     failure.isEmpty() ? QVariant() : QVariant(failure));
     }
 }
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 #include "platform/dialog_template.h"
 
+#include "platform/control_accessibility.h"
 #include "platform/data_exchange.h"
 #include "platform/spin_button.h"
 #include "platform/system_menu.h"
@@ -14,10 +15,12 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QShortcut>
 #include <QTreeWidget>
 
@@ -45,12 +48,18 @@ protected:
 
 // A group box drawn the classic way: an etched frame whose top line runs through the middle
 // of the title. Qt's own group box puts the title above the frame, which would shift every
-// frame of a template down by half a line against the controls placed inside it.
+// frame of a template down by half a line against the controls placed inside it. The frame
+// holds the controls inside it, but a click on the frame itself is the window's.
 class GroupFrame : public QGroupBox {
 public:
     using QGroupBox::QGroupBox;
 
 protected:
+    void mousePressEvent(QMouseEvent *event) override { event->ignore(); }
+    void mouseReleaseEvent(QMouseEvent *event) override { event->ignore(); }
+    void mouseDoubleClickEvent(QMouseEvent *event) override { event->ignore(); }
+    void mouseMoveEvent(QMouseEvent *event) override { event->ignore(); }
+
     void paintEvent(QPaintEvent *) override
     {
         QPainter painter(this);
@@ -84,11 +93,69 @@ int MulDiv(int value, int numerator, int denominator)
 // includes the dropped list.
 constexpr int kClosedListHeight = 14;
 
+// The smallest dialog font a template is shrunk to, in points or, for a font sized in pixels,
+// in pixels.
+constexpr double kSmallestPointSize = 6.0;
+constexpr int kSmallestPixelSize = 8;
+// The width of a window manager's border, in pixels.
+constexpr int kFrameBorder = 4;
+
+QSize PixelSizeOf(const QSize &dialogUnits, const QSize &base)
+{
+    return QSize(MulDiv(dialogUnits.width(), base.width(), 4),
+                 MulDiv(dialogUnits.height(), base.height(), 8));
+}
+
+// The control's place in dialog units as it is shown.
+QRect ShownUnits(const ControlTemplate &control)
+{
+    const int height = control.kind == ControlKind::DropDownList
+                           ? std::min(control.cy, kClosedListHeight)
+                           : control.cy;
+    return QRect(control.x, control.y, control.cx, height);
+}
+
 } // namespace
+
+QSize DialogBaseUnitsOf(const QFont &font)
+{
+    // The platform's rule: the average width of the 52 Latin letters, rounded, and the
+    // font's full height.
+    const QFontMetrics metrics(font);
+    const int letters = metrics.horizontalAdvance(
+        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    return QSize((letters / 26 + 1) / 2, metrics.height());
+}
+
+QFont DialogFontFitting(const QFont &font, const QSize &templateSize, const QSize &room)
+{
+    const auto fits = [&](const QFont &candidate) {
+        const QSize size = PixelSizeOf(templateSize, DialogBaseUnitsOf(candidate));
+        return size.width() <= room.width() && size.height() <= room.height();
+    };
+    if (fits(font))
+        return font;
+    QFont smaller = font;
+    if (font.pointSizeF() > 0) {
+        for (double points = font.pointSizeF() - 0.5; points >= kSmallestPointSize; points -= 0.5) {
+            smaller.setPointSizeF(points);
+            if (fits(smaller))
+                return smaller;
+        }
+    } else {
+        for (int pixels = font.pixelSize() - 1; pixels >= kSmallestPixelSize; --pixels) {
+            smaller.setPixelSize(pixels);
+            if (fits(smaller))
+                return smaller;
+        }
+    }
+    return smaller;
+}
 
 TemplateDialog::TemplateDialog(const DialogTemplate &dialogTemplate, QWidget *parent)
     : QDialog(parent), dialogTemplate(dialogTemplate)
 {
+    InstallControlAccessibility();
     Qt::WindowFlags flags = Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint;
     if (dialogTemplate.style & WindowStyle::SysMenu)
         flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
@@ -106,20 +173,26 @@ void TemplateDialog::Create()
         return;
     created = true;
 
+    FitFontToScreen();
     const QRect client = MapDialogRect(QRect(0, 0, dialogTemplate.cx, dialogTemplate.cy));
     setFixedSize(client.size());
 
-    QWidget *previousTabStop = nullptr;
+    std::vector<std::pair<QWidget *, const ControlTemplate *>> built;
+    // Every control that can take the focus is chained in table order, tab stop or not: a
+    // control made a tab stop later then takes its place in the order.
+    QWidget *previousInChain = nullptr;
     for (const ControlTemplate &control : dialogTemplate.controls) {
         QWidget *widget = BuildControl(control);
+        built.emplace_back(widget, &control);
         if (control.id != -1)
             items.insert(control.id, widget);
-        if (control.style & WindowStyle::TabStop) {
-            if (previousTabStop)
-                setTabOrder(previousTabStop, widget);
-            previousTabStop = widget;
+        if (widget->focusPolicy() != Qt::NoFocus) {
+            if (previousInChain)
+                setTabOrder(previousInChain, widget);
+            previousInChain = widget;
         }
     }
+    PlaceInGroupBoxes(built);
     for (const ListInitData &list : dialogTemplate.listData) {
         if (auto *combo = Item<QComboBox>(list.id)) {
             for (const char *entry : list.entries)
@@ -171,12 +244,43 @@ bool TemplateDialog::UpdateData(bool saveAndValidate)
 
 QSize TemplateDialog::DialogBaseUnits() const
 {
-    // The platform's rule: the average width of the 52 Latin letters, rounded, and the
-    // font's full height.
-    const QFontMetrics metrics(font());
-    const int letters = metrics.horizontalAdvance(
-        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
-    return QSize((letters / 26 + 1) / 2, metrics.height());
+    return DialogBaseUnitsOf(font());
+}
+
+void TemplateDialog::FitFontToScreen()
+{
+    const QScreen *where = screen();
+    if (!where)
+        return;
+    // The window manager adds a title bar and a border; the title bar is about two lines of
+    // text high on the common desktops.
+    const int line = QFontMetrics(font()).height();
+    const QSize frame(2 * kFrameBorder, 2 * line + 2 * kFrameBorder);
+    const QRect free = where->availableGeometry();
+    const QSize templateSize(dialogTemplate.cx, dialogTemplate.cy);
+    const QFont fitted = DialogFontFitting(font(), templateSize, free.size() - frame);
+    if (fitted == font())
+        return;
+    setFont(fitted);
+    // A window that barely fits is placed by hand: the usual centring reckons with a smaller
+    // title bar and would push the real one off the top of the screen.
+    const QSize client = PixelSizeOf(templateSize, DialogBaseUnitsOf(fitted));
+    move(free.left() + std::max(0, (free.width() - client.width()) / 2),
+         free.top() + std::max(0, (free.height() - client.height() - frame.height()) / 2));
+}
+
+void TemplateDialog::NameControlByCaption(int id, const QString &caption)
+{
+    QWidget *control = GetDlgItem(id);
+    if (!control)
+        return;
+    for (QLabel *label : findChildren<QLabel *>()) {
+        if (label->text() == caption) {
+            label->setBuddy(control);
+            break;
+        }
+    }
+    control->setAccessibleName(CaptionName(caption));
 }
 
 QRect TemplateDialog::MapDialogRect(const QRect &dialogUnits) const
@@ -316,12 +420,11 @@ QWidget *TemplateDialog::BuildControl(const ControlTemplate &control)
         case ControlKind::SpinButton:
             widget = new SpinButton(this);
             break;
-        case ControlKind::GroupBox: {
-            // A frame drawn behind its neighbours; the controls inside it stay its siblings.
+        case ControlKind::GroupBox:
             widget = new GroupFrame(text, this);
-            widget->setAttribute(Qt::WA_TransparentForMouseEvents);
+            // Unnamed, a group inside another would take the outer group's title.
+            widget->setAccessibleName(CaptionName(text));
             break;
-        }
         case ControlKind::StaticText: {
             auto *label = new QLabel(text, this);
             label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -351,6 +454,9 @@ QWidget *TemplateDialog::BuildControl(const ControlTemplate &control)
     }
 
     widget->setProperty("dlgId", control.id);
+    // The description of a drop-down list depends on its being a template's control.
+    if (control.kind == ControlKind::DropDownList)
+        RefreshAccessibleInterface(widget);
     if (control.id != -1)
         widget->setObjectName(QStringLiteral("dlg_%1").arg(control.id));
     if (control.style & WindowStyle::TabStop)
@@ -367,8 +473,39 @@ QWidget *TemplateDialog::BuildControl(const ControlTemplate &control)
 
 void TemplateDialog::PlaceControl(QWidget *widget, const ControlTemplate &control)
 {
-    int height = control.cy;
-    if (control.kind == ControlKind::DropDownList)
-        height = std::min(height, kClosedListHeight);
-    widget->setGeometry(MapDialogRect(QRect(control.x, control.y, control.cx, height)));
+    widget->setGeometry(MapDialogRect(ShownUnits(control)));
+}
+
+void TemplateDialog::PlaceInGroupBoxes(
+    const std::vector<std::pair<QWidget *, const ControlTemplate *>> &built)
+{
+    const auto area = [](const QRect &r) { return r.width() * r.height(); };
+    // A control belongs to the smallest group box around its centre; a group box only to a
+    // larger one.
+    std::vector<int> groupOf(built.size(), -1);
+    for (size_t i = 0; i < built.size(); ++i) {
+        const QRect place = ShownUnits(*built[i].second);
+        for (size_t j = 0; j < built.size(); ++j) {
+            const QRect frame = ShownUnits(*built[j].second);
+            if (j == i || built[j].second->kind != ControlKind::GroupBox ||
+                !frame.contains(place.center()) || area(frame) <= area(place))
+                continue;
+            if (groupOf[i] < 0 || area(frame) < area(ShownUnits(*built[groupOf[i]].second)))
+                groupOf[i] = static_cast<int>(j);
+        }
+    }
+    std::vector<QRect> inWindow;
+    for (const auto &entry : built)
+        inWindow.push_back(entry.first->geometry());
+    for (size_t i = 0; i < built.size(); ++i) {
+        if (groupOf[i] < 0)
+            continue;
+        QWidget *widget = built[i].first;
+        const bool shown = !widget->isHidden();
+        widget->setParent(built[groupOf[i]].first);
+        widget->setGeometry(inWindow[i].translated(-inWindow[groupOf[i]].topLeft()));
+        widget->setVisible(shown);
+        if (built[i].second->kind == ControlKind::GroupBox)
+            widget->lower();
+    }
 }

@@ -6,10 +6,12 @@
 #include <QRect>
 #include <QSize>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 class DataExchange;
 class SystemMenu;
+class QFont;
 class QKeyEvent;
 class QContextMenuEvent;
 
@@ -68,6 +70,15 @@ struct DialogTemplate {
     std::vector<ListInitData> listData;
 };
 
+// The average character width and the character height of `font`, as the platform derives
+// dialog units from them.
+QSize DialogBaseUnitsOf(const QFont &font);
+
+// The dialog font to lay out a template of `templateSize` dialog units with, so that the client
+// area fits `room` pixels: `font` itself where it fits, otherwise the largest smaller size of it
+// that fits (down to a floor below which text would be unreadable).
+QFont DialogFontFitting(const QFont &font, const QSize &templateSize, const QSize &room);
+
 constexpr int IDOK = 1;
 constexpr int IDCANCEL = 2;
 
@@ -94,8 +105,7 @@ public:
     // into the controls (false). Returns false when a field was refused.
     bool UpdateData(bool saveAndValidate = true);
 
-    // The average character width and the character height of the dialog font, as the
-    // platform derives dialog units from them.
+    // The dialog units of the dialog font.
     QSize DialogBaseUnits() const;
     QRect MapDialogRect(const QRect &dialogUnits) const;
 
@@ -110,6 +120,10 @@ public:
     // neither end the dialog nor move the focus. Calls nest.
     void SuspendDialogKeys(bool suspend);
     bool DialogKeysSuspended() const { return dialogKeysSuspended > 0; }
+
+    // Names control `id` for screen readers after the caption that shows `caption` (a static
+    // text, bound to the control as its label, or a group box).
+    void NameControlByCaption(int id, const QString &caption);
 
 protected:
     // The widget for a control that the dialog class provides itself (its custom controls),
@@ -132,6 +146,12 @@ protected:
 private:
     QWidget *BuildControl(const ControlTemplate &control);
     void PlaceControl(QWidget *widget, const ControlTemplate &control);
+    // Moves each control into the innermost group box whose frame holds it, at the same place
+    // in the window, so that the group is the control's context.
+    void PlaceInGroupBoxes(const std::vector<std::pair<QWidget *, const ControlTemplate *>> &built);
+    // Picks a smaller dialog font when the template at the desktop's font would not fit the
+    // screen's free area.
+    void FitFontToScreen();
 
     DialogTemplate dialogTemplate;
     QHash<int, QWidget *> items;

@@ -3,6 +3,8 @@
 
 #include "core/conversion_settings.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QDateTime>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -29,10 +31,84 @@ QRect DownHalf(const QRect &r)
     return QRect(r.left(), r.top() + r.height() / 2, r.width(), r.height() - r.height() / 2);
 }
 
+class SpinButtonAccessible : public QAccessibleWidget, public QAccessibleValueInterface {
+public:
+    explicit SpinButtonAccessible(SpinButton *spin) : QAccessibleWidget(spin, QAccessible::SpinBox)
+    {
+    }
+
+    void *interface_cast(QAccessible::InterfaceType type) override
+    {
+        if (type == QAccessible::ValueInterface)
+            return static_cast<QAccessibleValueInterface *>(this);
+        return QAccessibleWidget::interface_cast(type);
+    }
+
+    // The button has no caption of its own: it is named as the field it steps.
+    QString text(QAccessible::Text type) const override
+    {
+        if (type == QAccessible::Name && widget()->accessibleName().isEmpty() && Spin()->Buddy()) {
+            if (QAccessibleInterface *buddy =
+                    QAccessible::queryAccessibleInterface(Spin()->Buddy()))
+                return buddy->text(QAccessible::Name);
+        }
+        if (type == QAccessible::Value)
+            return QString::number(Spin()->Value());
+        return QAccessibleWidget::text(type);
+    }
+
+    QStringList actionNames() const override
+    {
+        return QStringList{increaseAction(), decreaseAction()} + QAccessibleWidget::actionNames();
+    }
+
+    void doAction(const QString &action) override
+    {
+        if (!Spin()->isEnabled())
+            return;
+        if (action == increaseAction())
+            Spin()->Step(1);
+        else if (action == decreaseAction())
+            Spin()->Step(-1);
+        else
+            QAccessibleWidget::doAction(action);
+    }
+
+    QStringList keyBindingsForAction(const QString &action) const override
+    {
+        if (action == increaseAction())
+            return {QStringLiteral("Up")};
+        if (action == decreaseAction())
+            return {QStringLiteral("Down")};
+        return QAccessibleWidget::keyBindingsForAction(action);
+    }
+
+    QVariant currentValue() const override { return Spin()->Value(); }
+    void setCurrentValue(const QVariant &value) override
+    {
+        if (Spin()->isEnabled())
+            Spin()->Step(value.toInt() - Spin()->Value());
+    }
+    QVariant maximumValue() const override { return Spin()->Upper(); }
+    QVariant minimumValue() const override { return Spin()->Lower(); }
+    QVariant minimumStepSize() const override { return 1; }
+
+private:
+    SpinButton *Spin() const { return static_cast<SpinButton *>(widget()); }
+};
+
+QAccessibleInterface *SpinButtonFactory(const QString &key, QObject *object)
+{
+    if (key == QLatin1String("SpinButton"))
+        return new SpinButtonAccessible(static_cast<SpinButton *>(object));
+    return nullptr;
+}
+
 } // namespace
 
 SpinButton::SpinButton(QWidget *parent) : QWidget(parent), repeatTimer(new QTimer(this))
 {
+    QAccessible::installFactory(SpinButtonFactory);
     setFocusPolicy(Qt::NoFocus);
     connect(repeatTimer, &QTimer::timeout, this, &SpinButton::Repeat);
 }
@@ -51,24 +127,37 @@ void SpinButton::SetBuddy(QLineEdit *newBuddy)
     if (!buddy)
         return;
     buddy->installEventFilter(this);
+    // The button belongs with its buddy, in whatever frame holds the buddy.
+    if (parentWidget() != buddy->parentWidget()) {
+        const bool shown = !isHidden();
+        setParent(buddy->parentWidget());
+        setVisible(shown);
+    }
     const QRect edit = buddy->geometry();
     const int width = this->width();
     buddy->setGeometry(edit.x(), edit.y(), std::max(0, edit.width() - width), edit.height());
     setGeometry(edit.x() + edit.width() - width, edit.y(), width, edit.height());
 }
 
-void SpinButton::Step(int32_t delta)
+int32_t SpinButton::Value() const
 {
     if (buddy) {
         // A buddy that shows no number leaves the last position in force.
         const std::optional<uint32_t> shown = ParseUnsignedText(buddy->text().toStdString());
         if (shown)
-            position = static_cast<int32_t>(std::min<uint32_t>(*shown, INT32_MAX));
+            return static_cast<int32_t>(std::min<uint32_t>(*shown, INT32_MAX));
     }
-    const int64_t next = static_cast<int64_t>(position) + delta;
+    return position;
+}
+
+void SpinButton::Step(int32_t delta)
+{
+    const int64_t next = static_cast<int64_t>(Value()) + delta;
     position = static_cast<int32_t>(std::clamp<int64_t>(next, lower, upper));
     if (buddy)
         buddy->setText(QString::number(position));
+    QAccessibleValueChangeEvent changed(this, position);
+    QAccessible::updateAccessibility(&changed);
 }
 
 int32_t SpinButton::AccelerationStep(int64_t heldMs)

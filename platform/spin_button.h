@@ -9,7 +9,8 @@ class QTimer;
 
 // An up-down button bound to a buddy edit. A step reads the number the buddy shows, moves it
 // by one within the range (no wrap-around) and writes it back as plain digits. The arrow keys
-// in the buddy step too, and holding an arrow repeats and speeds up.
+// in the buddy step too, and holding an arrow repeats and speeds up. Screen readers see a spin
+// button named as its buddy, with its value and an action for each arrow.
 class SpinButton : public QWidget {
     Q_OBJECT
 public:
@@ -21,6 +22,11 @@ public:
 
     // Moves the buddy's number by `delta`, clamped to the range.
     void Step(int32_t delta);
+    // The number a step would start from: the buddy's, or the last position when it shows none.
+    int32_t Value() const;
+    int32_t Lower() const { return lower; }
+    int32_t Upper() const { return upper; }
+    QLineEdit *Buddy() const { return buddy; }
 
     // How far one repeat moves after the arrow has been held for `heldMs` milliseconds.
     static int32_t AccelerationStep(int64_t heldMs);

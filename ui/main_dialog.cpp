@@ -2,10 +2,14 @@
 #include "ui/main_dialog.h"
 
 #include "controls/gradient_progress_ctrl.h"
+#include "controls/status_line.h"
 #include "core/run_batch.h"
 #include "files/row_failure.h"
 #include "platform/data_exchange.h"
+#include "platform/focus_frame.h"
+#include "platform/key_repeat_drop.h"
 #include "platform/message_box.h"
+#include "platform/radio_keyboard_group.h"
 #include "platform/shell_open.h"
 #include "platform/spin_button.h"
 #include "platform/system_menu.h"
@@ -57,6 +61,29 @@ const SpinSetUp kSpinSetUps[] = {
 
 constexpr int kBitCountIndexOf8 = 3;
 
+// The captions that name the fields and lists for screen readers, as the template shows them.
+struct Caption {
+    int control;
+    const char *text;
+};
+const Caption kCaptions[] = {
+    {MainControl::kFileType, "File type:"},      {MainControl::kDestination, "Destination folder"},
+    {MainControl::kXResolution, "X Resolution"}, {MainControl::kYResolution, "Y Resolution"},
+    {MainControl::kFromPage, "From:"},           {MainControl::kToPage, "To:"},
+    {MainControl::kJpegQuality, "Quality"},      {MainControl::kBitCount, "Image bitcount"},
+};
+
+// Names of the controls that no caption names. The status line is named by what it says.
+struct Name {
+    int control;
+    const char *text;
+};
+const Name kNames[] = {
+    {MainControl::kFileList, "PDF files"},
+    {MainControl::kViewer, "Preview"},
+    {MainControl::kProgress, "Progress"},
+};
+
 } // namespace
 
 QPoint MinimizedIconPosition(const QSize &client, const QSize &icon)
@@ -91,6 +118,8 @@ QWidget *MainDialog::CreateCustomControl(const ControlTemplate &control)
         return new GradientProgressCtrl(this);
     if (control.id == MainControl::kViewer)
         return new DocViewerControl(this);
+    if (control.id == MainControl::kStatus)
+        return new StatusLine(QString::fromUtf8(control.text), this);
     return nullptr;
 }
 
@@ -166,8 +195,27 @@ bool MainDialog::OnInitDialog()
     // 11. Files dropped on the window.
     DragAcceptFiles(true);
 
+    SetUpAccessibility();
+
     // 12. Focus on the first tab stop, the file list.
     return true;
+}
+
+void MainDialog::SetUpAccessibility()
+{
+    for (const Caption &caption : kCaptions)
+        NameControlByCaption(caption.control, QString::fromUtf8(caption.text));
+    for (const Name &name : kNames)
+        GetDlgItem(name.control)->setAccessibleName(QString::fromUtf8(name.text));
+    // The template gives the compression buttons no tab stop; the keyboard reaches them as
+    // one radio group.
+    std::vector<QAbstractButton *> compression;
+    for (const CompressionEntry &button : kCompressionTable)
+        compression.push_back(Item<QAbstractButton>(button.controlId));
+    new RadioKeyboardGroup(compression, this);
+    // Neither an empty list nor the viewer's page panel shows a focus of its own.
+    ShowFocusFrameAround(GetDlgItem(MainControl::kFileList));
+    ShowFocusFrameAround(GetDlgItem(MainControl::kViewer));
 }
 
 void MainDialog::DoDataExchange(DataExchange &dx)
@@ -278,13 +326,22 @@ void MainDialog::OnConvert()
     if (batchRunning)
         return;
     batchRunning = true;
+    convertLostFocus = false;
     RunBatch(*this, settings, frontEndPath, processRunner);
     // Input that came while the last engine ran belongs to the run, as at the dispatches
     // between rows: Enter pressed then must not end the window once the run is done.
-    SuspendDialogKeys(true);
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
-    SuspendDialogKeys(false);
+    {
+        const KeyRepeatDrop heldKeys;
+        SuspendDialogKeys(true);
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        SuspendDialogKeys(false);
+    }
     batchRunning = false;
+    // The focus goes back to Convert if the run took it from there and nobody put it elsewhere.
+    QWidget *convert = GetDlgItem(MainControl::kConvert);
+    if (convertLostFocus && !focusWidget() && convert->isEnabled())
+        convert->setFocus(Qt::OtherFocusReason);
+    convertLostFocus = false;
 }
 
 void MainDialog::EnableItem(int id, bool enable)
@@ -300,6 +357,14 @@ bool MainDialog::ReadSettings()
 
 void MainDialog::EnableConvert(bool enable)
 {
+    // Disabling the focused button would hand the focus on to the next tab stop (About), where
+    // a screen reader would announce it and a key pressed next would act on it. The focus
+    // waits with the window instead and returns to Convert when the run ends.
+    QWidget *convert = GetDlgItem(MainControl::kConvert);
+    if (!enable && convert->hasFocus()) {
+        convertLostFocus = true;
+        convert->clearFocus();
+    }
     EnableItem(MainControl::kConvert, enable);
 }
 
@@ -336,7 +401,7 @@ std::string MainDialog::GetFileTypeText()
 
 void MainDialog::SetStatusText(const std::string &text)
 {
-    Item<QLabel>(MainControl::kStatus)->setText(QFile::decodeName(text.c_str()));
+    Item<StatusLine>(MainControl::kStatus)->SetStatus(QFile::decodeName(text.c_str()));
 }
 
 void MainDialog::SetProgressPos(int32_t pos)
@@ -347,12 +412,14 @@ void MainDialog::SetProgressPos(int32_t pos)
 void MainDialog::DispatchPendingMessages()
 {
     // Keys handled here reach the focused control as plain input: Enter or Esc in the middle
-    // of a run must not end the window, nor Tab move the focus.
+    // of a run must not end the window, nor Tab move the focus. A key held through the wait
+    // counts once, not once for each repeat that piled up.
+    const KeyRepeatDrop heldKeys;
     SuspendDialogKeys(true);
     QCoreApplication::processEvents(QEventLoop::AllEvents);
     SuspendDialogKeys(false);
     if (batchRunning)
-        EnableItem(MainControl::kConvert, false);
+        EnableConvert(false);
 }
 
 void MainDialog::KeepAliveWhileWaiting()

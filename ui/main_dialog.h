@@ -88,6 +88,8 @@ protected:
 
 private:
     void ConnectMessageTable();
+    // Names for screen readers, the keyboard's way into the compression buttons, focus frames.
+    void SetUpAccessibility();
     void OnClicked(int id, void (MainDialog::*handler)());
     void EnableItem(int id, bool enable);
 
@@ -95,6 +97,7 @@ private:
     ConversionSettings settings;
     QIcon appIcon;
     bool batchRunning = false;
+    bool convertLostFocus = false;
 
     ProcessRunner processRunner = RunProcess;
     std::string frontEndPath;

@@ -121,15 +121,19 @@ static_assert(DocViewerControl::kMinZoom == PageView::kMinZoomPercent &&
 DocViewerControl::DocViewerControl(QWidget *parent) : QWidget(parent)
 {
     navigationBar_ = new QWidget(this);
+    navigationBar_->setAccessibleName(tr("Page navigation"));
     previousButton_ = new QToolButton(navigationBar_);
     previousButton_->setArrowType(Qt::UpArrow);
     previousButton_->setToolTip(tr("Previous page"));
+    previousButton_->setAccessibleName(tr("Previous page"));
     nextButton_ = new QToolButton(navigationBar_);
     nextButton_->setArrowType(Qt::DownArrow);
     nextButton_->setToolTip(tr("Next page"));
+    nextButton_->setAccessibleName(tr("Next page"));
     pageLabel_ = new QLabel(tr("Page"), navigationBar_);
     pageField_ = new QLineEdit(navigationBar_);
     pageField_->setAlignment(Qt::AlignRight);
+    pageField_->setAccessibleName(tr("Page"));
     pageField_->setToolTip(tr("Type a page number and press Enter to go there"));
     pageField_->setValidator(
         new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), pageField_));
@@ -146,6 +150,7 @@ DocViewerControl::DocViewerControl(QWidget *parent) : QWidget(parent)
     barLayout->addStretch(1);
 
     view_ = new PageView(this);
+    view_->setAccessibleName(tr("Pages"));
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);

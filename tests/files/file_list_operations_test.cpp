@@ -384,6 +384,78 @@ TEST_F(FileListTest, RealClickOnARowSelectsThenPreviews)
     EXPECT_EQ(Buttons(dialog), QStringLiteral("111"));
 }
 
+struct KeyRow {
+    const char *name;
+    std::vector<Qt::Key> keys;
+    Qt::KeyboardModifiers modifiers;
+    const char *previewed; // after the keys; empty for none
+    const char *buttons;   // "Remove/RemoveAll/Convert"
+};
+
+class KeyboardSelectionTest : public FileListTest, public ::testing::WithParamInterface<KeyRow> {};
+
+// A row chosen with the keys is previewed and can be removed, as a clicked one.
+TEST_P(KeyboardSelectionTest, KeysThatSelectOneRowActAsAClickOnIt)
+{
+    const KeyRow row = GetParam();
+    ListDialog dialog(false);
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    dialog.AddFilesToList({"/d/a.pdf", "/d/b.pdf", "/d/c.pdf"});
+    QTreeWidget *list = dialog.FileList();
+    list->setFocus();
+    for (Qt::Key key : row.keys)
+        QTest::keyClick(list, key, row.modifiers);
+    EXPECT_EQ(dialog.LastPreviewedPath(), QString::fromUtf8(row.previewed));
+    EXPECT_EQ(Buttons(dialog), QString::fromUtf8(row.buttons));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Keys, KeyboardSelectionTest,
+    ::testing::Values(
+        KeyRow{"FirstDown", {Qt::Key_Down}, Qt::NoModifier, "/d/a.pdf", "111"},
+        KeyRow{"DownDown", {Qt::Key_Down, Qt::Key_Down}, Qt::NoModifier, "/d/b.pdf", "111"},
+        KeyRow{
+            "DownUp", {Qt::Key_Down, Qt::Key_Down, Qt::Key_Up}, Qt::NoModifier, "/d/a.pdf", "111"},
+        // Moving the current row without selecting changes nothing.
+        KeyRow{"CtrlDown", {Qt::Key_Down}, Qt::ControlModifier, "", "011"}),
+    [](const ::testing::TestParamInfo<KeyRow> &info) { return info.param.name; });
+
+TEST_F(FileListTest, KeysSelectingSeveralRowsEnableRemoveAndKeepThePreview)
+{
+    ListDialog dialog(false);
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    dialog.AddFilesToList({"/d/a.pdf", "/d/b.pdf"});
+    QTreeWidget *list = dialog.FileList();
+    list->setFocus();
+    QTest::keyClick(list, Qt::Key_Down);
+    dialog.fake->calls.clear();
+    QTest::keyClick(list, Qt::Key_Down, Qt::ShiftModifier);
+    EXPECT_EQ(list->selectedItems().size(), 2);
+    EXPECT_TRUE(dialog.fake->calls.isEmpty());
+    EXPECT_EQ(dialog.LastPreviewedPath(), QStringLiteral("/d/a.pdf"));
+    EXPECT_EQ(Buttons(dialog), QStringLiteral("111"));
+}
+
+TEST_F(FileListTest, SelectionsMadeByTheProgramPreviewNothing)
+{
+    ListDialog dialog(false);
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    dialog.AddFilesToList({"/d/a.pdf", "/d/b.pdf"});
+    QTreeWidget *list = dialog.FileList();
+    list->setFocus();
+    // A key that selects nothing, then a selection the program makes.
+    QTest::keyClick(list, Qt::Key_Shift);
+    dialog.fake->calls.clear();
+    list->setCurrentItem(list->topLevelItem(1));
+    Select(dialog, {0});
+    EXPECT_TRUE(dialog.fake->calls.isEmpty());
+    EXPECT_TRUE(dialog.LastPreviewedPath().isEmpty());
+    EXPECT_EQ(Buttons(dialog), QStringLiteral("011"));
+}
+
 TEST_F(FileListTest, RemoveFollowsTheEnablingTable)
 {
     ListDialog dialog(false);

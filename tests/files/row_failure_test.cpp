@@ -175,9 +175,14 @@ TEST_F(RowFailureTest, ConversionFailureShowsWarningUntilTheNextRun)
     EXPECT_EQ(Pixels(failed.icon(0)), Warning());
     EXPECT_EQ(failed.toolTip(0), QStringLiteral("Could not be converted: the disk is full"));
     EXPECT_EQ(failed.toolTip(1), failed.toolTip(0));
+    // Screen readers read the reason as the description of each cell of the row.
+    for (int column : {0, 1})
+        EXPECT_EQ(failed.data(column, Qt::AccessibleDescriptionRole).toString(),
+                  QStringLiteral("Could not be converted: the disk is full"));
     for (int row : {0, 2}) {
         EXPECT_EQ(Pixels(dialog.Row(row).icon(0)), fileIcon) << row;
         EXPECT_EQ(dialog.Row(row).toolTip(0), File("good.pdf")) << row;
+        EXPECT_FALSE(dialog.Row(row).data(0, Qt::AccessibleDescriptionRole).isValid()) << row;
     }
 
     // Failing again before a clear must not take the warning for the file's own icon.
@@ -187,6 +192,7 @@ TEST_F(RowFailureTest, ConversionFailureShowsWarningUntilTheNextRun)
     EXPECT_EQ(Pixels(failed.icon(0)), fileIcon);
     EXPECT_EQ(failed.toolTip(0), File("good.pdf"));
     EXPECT_TRUE(RowFailure(failed).isEmpty());
+    EXPECT_FALSE(failed.data(1, Qt::AccessibleDescriptionRole).isValid());
 }
 
 TEST_F(RowFailureTest, ClearForgetsReasonsFoundWhenAdded)

@@ -39,7 +39,7 @@ TEST_F(DialogTemplateTest, DialogUnitsFollowTheFont)
     EXPECT_EQ(dialog.MapDialogRect(QRect(4, 8, 8, 16)),
               QRect(base.width(), base.height(), 2 * base.width(), 2 * base.height()));
     EXPECT_EQ(dialog.size(), dialog.MapDialogRect(QRect(0, 0, 200, 120)).size());
-    EXPECT_EQ(dialog.GetDlgItem(14)->geometry(), dialog.MapDialogRect(QRect(100, 10, 40, 14)));
+    EXPECT_EQ(RectInWindow(dialog.GetDlgItem(14)), dialog.MapDialogRect(QRect(100, 10, 40, 14)));
 }
 
 TEST_F(DialogTemplateTest, ControlsCarryTheirIdsKindsAndStates)
@@ -178,7 +178,7 @@ TEST_F(DialogTemplateTest, RightClickOnTheFreeAreaOpensTheWindowMenuButNotOnACon
         QContextMenuEvent event(QContextMenuEvent::Mouse, at, dialog.mapToGlobal(at));
         QApplication::sendEvent(&dialog, &event);
     };
-    rightClick(dialog.GetDlgItem(14)->geometry().center());
+    rightClick(RectInWindow(dialog.GetDlgItem(14)).center());
     EXPECT_FALSE(menu->isVisible());
     rightClick(QPoint(dialog.width() - 3, dialog.height() - 3));
     EXPECT_TRUE(menu->isVisible());

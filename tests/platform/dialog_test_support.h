@@ -6,9 +6,17 @@
 #include "platform/message_box.h"
 
 #include <QMessageBox>
+#include <QRect>
 #include <QString>
+#include <QWidget>
 #include <cstdint>
 #include <vector>
+
+// Where a control lies in its window's client area, whichever frame of the window holds it.
+inline QRect RectInWindow(const QWidget *control)
+{
+    return QRect(control->mapTo(control->window(), QPoint(0, 0)), control->size());
+}
 
 // Messages shown through the application message box while an instance lives.
 class MessageRecorder {
