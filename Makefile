@@ -34,8 +34,9 @@ build-tests: configure-tests
 run: build
 	$(BUILD)/bin/pagemint
 
+# The desktop tier's run on Wayland (ctest -L wayland) is not part of it yet: see the README.
 test: build-tests
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -LE wayland
 
 install: build
 	cmake --install $(BUILD)

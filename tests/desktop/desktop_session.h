@@ -42,6 +42,13 @@ QStringList VisibleWindows(qint64 pid, const QString &titlePattern = QString());
 // Waits until the window manager has given the window the focus, so keys sent now reach it.
 bool WaitForActiveWindow(const QString &window, int timeoutMs);
 
+// The name by which docks tie the window to its desktop entry: the class of its WM_CLASS on
+// X11, its app id on Wayland.
+QString WindowClass(const QString &window);
+
+// Closes the window as its title bar's close button does.
+void RequestClose(const QString &window);
+
 void Click(const QPoint &screenPoint);
 void MouseDown(const QPoint &screenPoint);
 void MouseUp();

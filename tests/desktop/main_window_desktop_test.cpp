@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 // The front-end on a desktop of its own (Xvfb with openbox), driven with real X input.
 #include "desktop_session.h"
+#include "wayland_desktop.h"
 
 #include "ui/about_dialog.h"
 #include "ui/main_dialog_template.h"
@@ -138,16 +139,27 @@ TEST_F(DesktopTest, CloseButtonDuringARunLetsTheRunFinishThenEnds)
     session.SetEngineDelay(1);
     Click(session.MainControlCentre(kConvert));
     ASSERT_TRUE(session.WaitForEngineCalls(1, kWindowWait));
-    const std::optional<WindowPlace> place = PlaceOf(session.MainWindow());
-    ASSERT_TRUE(place);
-    // The close button sits at the right end of the frame's title bar.
-    const int titleHeight = place->client.top() - place->frame.top();
-    ASSERT_GT(titleHeight, 8);
-    Click(QPoint(place->frame.right() - 12, place->frame.top() + titleHeight / 2));
+    RequestClose(session.MainWindow());
     EXPECT_TRUE(session.WaitForExit(kWindowWait));
     const auto calls = session.EngineCalls();
     ASSERT_EQ(calls.size(), 3u);
     EXPECT_TRUE(Argument(calls[2], "-i").endsWith("/c.pdf"));
+}
+
+TEST_F(DesktopTest, WindowIsTiedToItsDesktopEntry)
+{
+    QFile entry(QStringLiteral(PAGEMINT_SOURCE_DIR "/ui/io.github.pagemint.Pagemint.desktop"));
+    ASSERT_TRUE(entry.open(QIODevice::ReadOnly | QIODevice::Text));
+    const QRegularExpressionMatch wmClass =
+        QRegularExpression(QStringLiteral("^StartupWMClass=(.*)$"),
+                           QRegularExpression::MultilineOption)
+            .match(QString::fromUtf8(entry.readAll()));
+    ASSERT_TRUE(wmClass.hasMatch());
+    ASSERT_TRUE(session.Start());
+    // On Wayland the window names its entry itself, by the entry's file name.
+    EXPECT_EQ(WindowClass(session.MainWindow()), wayland::Active()
+                                                     ? QStringLiteral("io.github.pagemint.Pagemint")
+                                                     : wmClass.captured(1));
 }
 
 class LinkDesktopTest : public DesktopTest {
