@@ -95,7 +95,8 @@ std::optional<Place> PlaceOf(const QString &window)
 
 QStringList VisibleWindows(qint64 pid, const QString &titlePattern)
 {
-    const QRegularExpression title(titlePattern);
+    // Matched as xdotool matches window names, without regard to case.
+    const QRegularExpression title(titlePattern, QRegularExpression::CaseInsensitiveOption);
     QStringList windows;
     ForEachView(Tree(), [&](const QJsonObject &view) {
         if (view.value(QStringLiteral("pid")).toInteger() == pid &&
