@@ -74,6 +74,14 @@ void Pointer(const QByteArray &command)
     pointer.readLine();
 }
 
+// A window that floats is first laid out tiled, then floated: it has its place once its
+// content has taken the size the compositor gave it. Input sent before lands elsewhere.
+bool Settled(const QJsonObject &view)
+{
+    return RectOf(view.value(QStringLiteral("geometry")).toObject()).size() ==
+           RectOf(view.value(QStringLiteral("window_rect")).toObject()).size();
+}
+
 } // namespace
 
 bool Active()
@@ -100,7 +108,7 @@ QStringList VisibleWindows(qint64 pid, const QString &titlePattern)
     QStringList windows;
     ForEachView(Tree(), [&](const QJsonObject &view) {
         if (view.value(QStringLiteral("pid")).toInteger() == pid &&
-            view.value(QStringLiteral("visible")).toBool() &&
+            view.value(QStringLiteral("visible")).toBool() && Settled(view) &&
             title.match(view.value(QStringLiteral("name")).toString()).hasMatch())
             windows << QString::number(view.value(QStringLiteral("id")).toInteger());
     });
