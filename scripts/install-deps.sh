@@ -28,7 +28,7 @@ test=(
   libtiff-tools imagemagick libwmf-bin inkscape netpbm pngcheck
   xvfb xauth openbox xdotool x11-utils dbus-x11
   at-spi2-core python3-pyatspi
-  sway wtype libwayland-dev
+  sway wtype grim libwayland-dev
   poppler-utils ghostscript mupdf-tools hyperfine time qpdf tesseract-ocr tesseract-ocr-eng
   clang libclang-rt-14-dev
   lintian appstream desktop-file-utils man-db devscripts

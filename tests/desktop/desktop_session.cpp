@@ -159,6 +159,34 @@ QString WindowClass(const QString &window)
     return match.captured(1);
 }
 
+QImage Screenshot(const QRect &area)
+{
+    QProcess grabber;
+    if (wayland::Active())
+        grabber.start(QStringLiteral("grim"), {QStringLiteral("-g"),
+                                               QStringLiteral("%1,%2 %3x%4")
+                                                   .arg(area.x())
+                                                   .arg(area.y())
+                                                   .arg(area.width())
+                                                   .arg(area.height()),
+                                               QStringLiteral("-")});
+    else
+        grabber.start(QStringLiteral("import"),
+                      {QStringLiteral("-window"), QStringLiteral("root"), QStringLiteral("-crop"),
+                       QStringLiteral("%1x%2+%3+%4")
+                           .arg(area.width())
+                           .arg(area.height())
+                           .arg(area.x())
+                           .arg(area.y()),
+                       QStringLiteral("png:-")});
+    if (!grabber.waitForFinished(20000)) {
+        grabber.kill();
+        grabber.waitForFinished();
+        return QImage();
+    }
+    return QImage::fromData(grabber.readAllStandardOutput(), "PNG");
+}
+
 void RequestClose(const QString &window)
 {
     if (wayland::Active())
@@ -277,6 +305,12 @@ QString Session::MakePdf(const QString &name)
 void Session::SetEngineDelay(double seconds)
 {
     WriteFile(Path("app/delay"), seconds > 0 ? QByteArray::number(seconds) : QByteArray());
+}
+
+bool Session::UseRealEngine()
+{
+    QFile::remove(Path("app/rastool"));
+    return QFile::copy(QStringLiteral(PAGEMINT_BIN_DIR "/rastool"), Path("app/rastool"));
 }
 
 void Session::InstallOpener(int exitStatus)

@@ -4,6 +4,7 @@
 // xwininfo), the files the stand-in engine writes and the profile file.
 #pragma once
 
+#include <QImage>
 #include <QProcess>
 #include <QRect>
 #include <QString>
@@ -49,6 +50,9 @@ QString WindowClass(const QString &window);
 // Closes the window as its title bar's close button does.
 void RequestClose(const QString &window);
 
+// What the screen shows in the area, as the display server composes it.
+QImage Screenshot(const QRect &area);
+
 void Click(const QPoint &screenPoint);
 void MouseDown(const QPoint &screenPoint);
 void MouseUp();
@@ -72,6 +76,8 @@ public:
     QString MakePdf(const QString &name);
     // The stand-in engine sleeps this long per file; 0 makes it return at once.
     void SetEngineDelay(double seconds);
+    // Puts the real engine beside the front-end in place of the stand-in.
+    bool UseRealEngine();
     // A stand-in for the desktop's opener on PATH that exits with this status; without one,
     // PATH holds no opener at all.
     void InstallOpener(int exitStatus);

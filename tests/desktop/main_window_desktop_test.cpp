@@ -6,8 +6,11 @@
 #include "ui/about_dialog.h"
 #include "ui/main_dialog_template.h"
 
+#include <QColor>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QImage>
 #include <QRegularExpression>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -144,6 +147,47 @@ TEST_F(DesktopTest, CloseButtonDuringARunLetsTheRunFinishThenEnds)
     const auto calls = session.EngineCalls();
     ASSERT_EQ(calls.size(), 3u);
     EXPECT_TRUE(Argument(calls[2], "-i").endsWith("/c.pdf"));
+}
+
+// Pixels of the red square on the test documents' page.
+int RedPixels(const QImage &image)
+{
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor pixel = image.pixelColor(x, y);
+            count += pixel.red() > 150 && pixel.green() < 90 && pixel.blue() < 90;
+        }
+    return count;
+}
+
+TEST_F(DesktopTest, ClickedRowIsPreviewedAndTheEngineConvertsIt)
+{
+    ASSERT_TRUE(session.UseRealEngine());
+    StartWithRows({"report.pdf"});
+    const QRect viewer(session.MainControlCentre(kViewer) - MainControlRect(kViewer).center() +
+                           MainControlRect(kViewer).topLeft(),
+                       MainControlRect(kViewer).size());
+    ASSERT_EQ(RedPixels(Screenshot(viewer)), 0);
+
+    // The first row lies just below the list's header.
+    const QRect list = MainControlRect(kFileList);
+    const QPoint listOrigin = session.MainControlCentre(kFileList) - list.center();
+    Click(listOrigin + list.topLeft() + QPoint(40, 34));
+    EXPECT_TRUE(WaitFor([&] { return RedPixels(Screenshot(viewer)) > 200; }, kWindowWait));
+
+    TypeDestination(session.Path("out"));
+    Click(session.MainControlCentre(kConvert));
+    const QDir out(session.Path("out"));
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            const QFileInfoList files = out.entryInfoList(QDir::Files);
+            return files.size() == 1 && files.front().fileName().startsWith("report.") &&
+                   files.front().size() > 0;
+        },
+        kWindowWait))
+        << out.entryList(QDir::Files).join(' ').toStdString();
+    EXPECT_TRUE(session.IsRunning());
 }
 
 TEST_F(DesktopTest, WindowIsTiedToItsDesktopEntry)
