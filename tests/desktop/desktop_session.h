@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
-// The real front-end on a real X server: started as its own process from a copy beside a
-// stand-in engine, driven with real X input (xdotool), watched through its windows (xdotool,
-// xwininfo), the files the stand-in engine writes and the profile file.
+// The real front-end on a real X server (or a Wayland compositor: wayland_desktop.h): started as
+// its own process from a copy beside a stand-in engine, driven with real X input (xdotool),
+// watched through its windows (xdotool, xwininfo), the files the stand-in engine writes and the
+// profile file.
 #pragma once
 
 #include <QImage>
