@@ -5,6 +5,7 @@
 #include "ui/about_dialog.h"
 #include "ui/main_dialog.h"
 #include "ui/main_dialog_template.h"
+#include "wayland_desktop.h"
 
 #include <QDir>
 #include <QFile>
@@ -72,6 +73,8 @@ QString Coordinate(int value)
 // (Waiting for the move to be seen hangs when the pointer is already there.)
 void MoveTo(const QPoint &point)
 {
+    if (wayland::Active())
+        return wayland::MoveTo(point);
     Run(QStringLiteral("xdotool"),
         {QStringLiteral("mousemove"), Coordinate(point.x()), Coordinate(point.y())});
 }
@@ -102,6 +105,10 @@ bool WaitFor(const std::function<bool()> &condition, int timeoutMs)
 
 std::optional<WindowPlace> PlaceOf(const QString &window)
 {
+    if (wayland::Active()) {
+        const std::optional<wayland::Place> place = wayland::PlaceOf(window);
+        return place ? std::optional(WindowPlace{place->client, place->frame}) : std::nullopt;
+    }
     const std::optional<QRect> client = AbsoluteRect(window);
     if (!client)
         return std::nullopt;
@@ -120,6 +127,8 @@ std::optional<WindowPlace> PlaceOf(const QString &window)
 
 QStringList VisibleWindows(qint64 pid, const QString &titlePattern)
 {
+    if (wayland::Active())
+        return wayland::VisibleWindows(pid, titlePattern);
     QStringList arguments{QStringLiteral("search"), QStringLiteral("--onlyvisible"),
                           QStringLiteral("--pid"), QString::number(pid)};
     if (!titlePattern.isEmpty())
@@ -131,31 +140,96 @@ bool WaitForActiveWindow(const QString &window, int timeoutMs)
 {
     return WaitFor(
         [&] {
+            if (wayland::Active())
+                return wayland::ActiveWindow() == window;
             return Run(QStringLiteral("xdotool"), {QStringLiteral("getactivewindow")}).trimmed() ==
                    window;
         },
         timeoutMs);
 }
 
+QString WindowClass(const QString &window)
+{
+    if (wayland::Active())
+        return wayland::AppId(window);
+    // WM_CLASS(STRING) = "instance", "class"
+    const QRegularExpressionMatch match =
+        QRegularExpression(QStringLiteral("\"([^\"]*)\"$"))
+            .match(Run(QStringLiteral("xprop"),
+                       {QStringLiteral("-id"), window, QStringLiteral("WM_CLASS")})
+                       .trimmed());
+    return match.captured(1);
+}
+
+QImage Screenshot(const QRect &area)
+{
+    QProcess grabber;
+    if (wayland::Active())
+        grabber.start(QStringLiteral("grim"), {QStringLiteral("-g"),
+                                               QStringLiteral("%1,%2 %3x%4")
+                                                   .arg(area.x())
+                                                   .arg(area.y())
+                                                   .arg(area.width())
+                                                   .arg(area.height()),
+                                               QStringLiteral("-")});
+    else
+        grabber.start(QStringLiteral("import"),
+                      {QStringLiteral("-window"), QStringLiteral("root"), QStringLiteral("-crop"),
+                       QStringLiteral("%1x%2+%3+%4")
+                           .arg(area.width())
+                           .arg(area.height())
+                           .arg(area.x())
+                           .arg(area.y()),
+                       QStringLiteral("png:-")});
+    if (!grabber.waitForFinished(20000)) {
+        grabber.kill();
+        grabber.waitForFinished();
+        return QImage();
+    }
+    return QImage::fromData(grabber.readAllStandardOutput(), "PNG");
+}
+
+void RequestClose(const QString &window)
+{
+    if (wayland::Active())
+        return wayland::RequestClose(window);
+    // The close button sits at the right end of the frame's title bar.
+    const std::optional<WindowPlace> place = PlaceOf(window);
+    if (!place)
+        return;
+    const int titleHeight = place->client.top() - place->frame.top();
+    Click(QPoint(place->frame.right() - 12, place->frame.top() + titleHeight / 2));
+}
+
 void Click(const QPoint &screenPoint)
 {
     MoveTo(screenPoint);
+    if (wayland::Active()) {
+        wayland::Press();
+        return wayland::Release();
+    }
     Run(QStringLiteral("xdotool"), {QStringLiteral("click"), QStringLiteral("1")});
 }
 
 void MouseDown(const QPoint &screenPoint)
 {
     MoveTo(screenPoint);
+    if (wayland::Active())
+        return wayland::Press();
     Run(QStringLiteral("xdotool"), {QStringLiteral("mousedown"), QStringLiteral("1")});
 }
 
 void MouseUp()
 {
+    if (wayland::Active())
+        return wayland::Release();
     Run(QStringLiteral("xdotool"), {QStringLiteral("mouseup"), QStringLiteral("1")});
 }
 
 void Key(const QString &keys)
 {
+    if (wayland::Active())
+        return wayland::Key(keys);
     QStringList arguments{QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("40")};
     arguments << keys.split(' ', Qt::SkipEmptyParts);
     Run(QStringLiteral("xdotool"), arguments);
@@ -163,6 +237,8 @@ void Key(const QString &keys)
 
 void Type(const QString &text)
 {
+    if (wayland::Active())
+        return wayland::Type(text);
     Run(QStringLiteral("xdotool"),
         {QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("5"), text});
 }
@@ -234,6 +310,12 @@ void Session::SetEngineDelay(double seconds)
     WriteFile(Path("app/delay"), seconds > 0 ? QByteArray::number(seconds) : QByteArray());
 }
 
+bool Session::UseRealEngine()
+{
+    QFile::remove(Path("app/rastool"));
+    return QFile::copy(QStringLiteral(PAGEMINT_BIN_DIR "/rastool"), Path("app/rastool"));
+}
+
 void Session::InstallOpener(int exitStatus)
 {
     WriteFile(
@@ -259,7 +341,7 @@ QString Session::ReadProfile(const QString &key) const
 bool Session::Start()
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("QT_QPA_PLATFORM", "xcb");
+    environment.insert("QT_QPA_PLATFORM", wayland::Active() ? "wayland" : "xcb");
     environment.insert("HOME", Path("home"));
     environment.insert("XDG_CONFIG_HOME", Path("config"));
     environment.insert("XDG_CONFIG_DIRS", Path("etc"));
@@ -332,7 +414,7 @@ QString Session::DropFromOtherProcess(const QStringList &files)
     QFile::remove(result);
     QProcess source;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("QT_QPA_PLATFORM", "xcb");
+    environment.insert("QT_QPA_PLATFORM", wayland::Active() ? "wayland" : "xcb");
     environment.insert("XDG_RUNTIME_DIR", Path("runtime"));
     source.setProcessEnvironment(environment);
     source.start(QStringLiteral(PAGEMINT_DRAG_SOURCE), QStringList{result} + files);

@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
-// The real front-end on a real X server: started as its own process from a copy beside a
-// stand-in engine, driven with real X input (xdotool), watched through its windows (xdotool,
-// xwininfo), the files the stand-in engine writes and the profile file.
+// The real front-end on a real X server (or a Wayland compositor: wayland_desktop.h): started as
+// its own process from a copy beside a stand-in engine, driven with real X input (xdotool),
+// watched through its windows (xdotool, xwininfo), the files the stand-in engine writes and the
+// profile file.
 #pragma once
 
+#include <QImage>
 #include <QProcess>
 #include <QRect>
 #include <QString>
@@ -42,6 +44,16 @@ QStringList VisibleWindows(qint64 pid, const QString &titlePattern = QString());
 // Waits until the window manager has given the window the focus, so keys sent now reach it.
 bool WaitForActiveWindow(const QString &window, int timeoutMs);
 
+// The name by which docks tie the window to its desktop entry: the class of its WM_CLASS on
+// X11, its app id on Wayland.
+QString WindowClass(const QString &window);
+
+// Closes the window as its title bar's close button does.
+void RequestClose(const QString &window);
+
+// What the screen shows in the area, as the display server composes it.
+QImage Screenshot(const QRect &area);
+
 void Click(const QPoint &screenPoint);
 void MouseDown(const QPoint &screenPoint);
 void MouseUp();
@@ -65,6 +77,8 @@ public:
     QString MakePdf(const QString &name);
     // The stand-in engine sleeps this long per file; 0 makes it return at once.
     void SetEngineDelay(double seconds);
+    // Puts the real engine beside the front-end in place of the stand-in.
+    bool UseRealEngine();
     // A stand-in for the desktop's opener on PATH that exits with this status; without one,
     // PATH holds no opener at all.
     void InstallOpener(int exitStatus);

@@ -121,7 +121,7 @@ public:
     }
     ~TempDir()
     {
-        std::system(("chmod -R u+rwx '" + path_ + "' && rm -rf '" + path_ + "'").c_str());
+        (void)!std::system(("chmod -R u+rwx '" + path_ + "' && rm -rf '" + path_ + "'").c_str());
     }
     TempDir(const TempDir &) = delete;
     TempDir &operator=(const TempDir &) = delete;
