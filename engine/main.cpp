@@ -40,6 +40,13 @@ int main(int argc, char **argv)
         return 0;
     }
     if (options.action == rastool::Options::Action::Serve) {
+        // The window hands over every document as an open descriptor, so the helper needs to
+        // open nothing but the colour profiles and write nothing at all.
+        try {
+            rastool::Confine({{rastool::kColourProfileFolder}, {}, false});
+        } catch (const rastool::Failure &e) {
+            return Fail(e.status(), e.what());
+        }
         return rastool::Serve(options.serveFd);
     }
     rastool::OutputFile::InstallSignalCleanup();

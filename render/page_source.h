@@ -14,6 +14,7 @@ namespace render {
 // Every failure of the PDF library surfaces as this exception, and only as this.
 class RenderError : public std::runtime_error {
 public:
+    // MemoryLimit: the page needs more memory than the budget set by SetMemoryLimit() allows.
     // Stopped, TimedOut and OutOfMemory come from the process that parses for the window: it
     // died, did not answer in time, or ran out of memory on this document.
     enum class Kind {
@@ -23,6 +24,7 @@ public:
         Password,
         TooLarge,
         Failed,
+        MemoryLimit,
         Stopped,
         TimedOut,
         OutOfMemory

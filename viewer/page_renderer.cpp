@@ -13,6 +13,7 @@ QString Why(const render::RenderError &error)
     case render::RenderError::Kind::TimedOut:
         return PageRenderer::tr("it takes too long to draw");
     case render::RenderError::Kind::OutOfMemory:
+    case render::RenderError::Kind::MemoryLimit:
         return PageRenderer::tr("it needs too much memory");
     case render::RenderError::Kind::TooLarge:
         return PageRenderer::tr("it is too large");

@@ -460,7 +460,7 @@ TEST(ConfinementReportTest, RefusedOnceThreadsRun)
             }
             std::thread waiting([&wake] {
                 char c;
-                (void)::read(wake[0], &c, 1);
+                (void)!::read(wake[0], &c, 1);
             });
             int outcome = 0;
             try {
@@ -468,7 +468,7 @@ TEST(ConfinementReportTest, RefusedOnceThreadsRun)
             } catch (const std::exception &) {
                 outcome = 1;
             }
-            (void)::write(wake[1], "x", 1);
+            (void)!::write(wake[1], "x", 1);
             waiting.join();
             return outcome;
         },

@@ -189,6 +189,17 @@ TEST_F(RemoteDocumentTest, HelperGetsAMinimalEnvironmentAndOnlyItsSocket)
     ::unsetenv("LC_ALL");
 }
 
+// The helper confines itself before it reads a request: no new privileges and a system call
+// filter, as the kernel shows them from outside; and it still draws.
+TEST_F(RemoteDocumentTest, HelperRunsConfined)
+{
+    RemoteDocument document(helper, Write("sample.pdf", SamplePdf()));
+    EXPECT_GT(document.PageCount(), 0);
+    const std::string status = ReadText("/proc/" + std::to_string(helper->pid()) + "/status");
+    EXPECT_NE(status.find("NoNewPrivs:\t1"), std::string::npos) << status;
+    EXPECT_NE(status.find("Seccomp:\t2"), std::string::npos) << status;
+}
+
 struct Fault {
     const char *name;
     int signal;
