@@ -92,17 +92,66 @@ int NextChild(fz_context *ctx, pdf_obj *resources, Cursor *cursor, pdf_obj **chi
     return 0;
 }
 
-int PageResources(fz_context *ctx, fz_document *doc, int pageIndex, pdf_obj **out)
+int PageObject(fz_context *ctx, fz_document *doc, int pageIndex, pdf_obj **out)
 {
     *out = nullptr;
     fz_try(ctx)
     {
         if (pdf_document *pdf = pdf_document_from_fz_document(ctx, doc)) {
-            pdf_obj *page = pdf_lookup_page_obj(ctx, pdf, pageIndex);
-            pdf_obj *resources = pdf_resolve_indirect_chain(
-                ctx, pdf_dict_get_inheritable(ctx, page, PDF_NAME(Resources)));
-            *out = pdf_is_dict(ctx, resources) ? resources : nullptr;
+            *out = pdf_lookup_page_obj(ctx, pdf, pageIndex);
         }
+    }
+    fz_catch(ctx)
+    {
+        return fz_caught(ctx);
+    }
+    return 0;
+}
+
+pdf_obj *ResolvedDict(fz_context *ctx, pdf_obj *obj)
+{
+    obj = pdf_resolve_indirect_chain(ctx, obj);
+    return pdf_is_dict(ctx, obj) ? obj : nullptr;
+}
+
+// Where the walk stands among the resource dictionaries a page is drawn with: its own, then
+// those of its annotations' normal appearances, which the library scans alike as it loads it.
+struct Roots {
+    pdf_obj *page = nullptr;
+    int annotation = -1; // -1: the page's own resources are next
+    int state = 0;       // the appearance state within the annotation
+};
+
+// Sets *root to the next such dictionary, null when there are no more.
+int NextRoot(fz_context *ctx, Roots *roots, pdf_obj **root, int *more)
+{
+    *root = nullptr;
+    *more = 1;
+    fz_try(ctx)
+    {
+        if (roots->annotation < 0) {
+            roots->annotation = 0;
+            *root =
+                ResolvedDict(ctx, pdf_dict_get_inheritable(ctx, roots->page, PDF_NAME(Resources)));
+        }
+        pdf_obj *annotations = pdf_dict_get(ctx, roots->page, PDF_NAME(Annots));
+        while (*root == nullptr && roots->annotation < pdf_array_len(ctx, annotations)) {
+            pdf_obj *normal =
+                pdf_dict_getp(ctx, pdf_array_get(ctx, annotations, roots->annotation), "AP/N");
+            pdf_obj *appearance = nullptr;
+            if (pdf_is_stream(ctx, normal)) {
+                appearance = roots->state++ == 0 ? normal : nullptr;
+            } else if (roots->state < pdf_dict_len(ctx, normal)) {
+                appearance = pdf_dict_get_val(ctx, normal, roots->state++);
+            }
+            if (appearance == nullptr) {
+                ++roots->annotation;
+                roots->state = 0;
+                continue;
+            }
+            *root = ResolvedDict(ctx, pdf_dict_get(ctx, appearance, PDF_NAME(Resources)));
+        }
+        *more = *root != nullptr;
     }
     fz_catch(ctx)
     {
@@ -113,24 +162,26 @@ int PageResources(fz_context *ctx, fz_document *doc, int pageIndex, pdf_obj **ou
 
 } // namespace
 
-int MeasureResourceNesting(fz_context *ctx, fz_document *doc, int pageIndex, int limit, int *depth)
+namespace {
+
+// How deep the resources below root nest (root counting one), or limit + 1 as soon as they
+// nest deeper. Depth first with a stack of our own. The depth of a finished dictionary (itself
+// and what nests below it) is kept, so a dictionary reached again costs nothing: a tree whose
+// every level names the next twice is measured in linear time, not exponential.
+int Walk(fz_context *ctx, pdf_obj *root, int limit, std::unordered_map<pdf_obj *, int> &finished,
+         int *depth)
 {
-    *depth = 0;
-    pdf_obj *root = nullptr;
-    if (const int code = PageResources(ctx, doc, pageIndex, &root); code != 0 || root == nullptr) {
-        return code;
-    }
-    // Depth first with a stack of our own. The depth of a finished dictionary (itself and what
-    // nests below it) is kept, so a dictionary reached again costs nothing: a tree whose every
-    // level names the next twice is measured in linear time, not exponential.
     struct Frame {
         pdf_obj *resources;
         Cursor cursor;
         int below; // the deepest nesting found below it so far
     };
+    if (const auto known = finished.find(root); known != finished.end()) {
+        *depth = known->second;
+        return 0;
+    }
     std::vector<Frame> stack{{root, {}, 0}};
     std::unordered_set<pdf_obj *> open{root};
-    std::unordered_map<pdf_obj *, int> finished;
     while (!stack.empty()) {
         pdf_obj *child = nullptr;
         if (const int code = NextChild(ctx, stack.back().resources, &stack.back().cursor, &child);
@@ -167,6 +218,37 @@ int MeasureResourceNesting(fz_context *ctx, fz_document *doc, int pageIndex, int
         open.insert(child);
     }
     return 0;
+}
+
+} // namespace
+
+int MeasureResourceNesting(fz_context *ctx, fz_document *doc, int pageIndex, int limit, int *depth)
+{
+    *depth = 0;
+    Roots roots;
+    if (const int code = PageObject(ctx, doc, pageIndex, &roots.page);
+        code != 0 || roots.page == nullptr) {
+        return code;
+    }
+    std::unordered_map<pdf_obj *, int> finished;
+    for (;;) {
+        pdf_obj *root = nullptr;
+        int more = 0;
+        if (const int code = NextRoot(ctx, &roots, &root, &more); code != 0) {
+            return code;
+        }
+        if (!more) {
+            return 0;
+        }
+        int rootDepth = 0;
+        if (const int code = Walk(ctx, root, limit, finished, &rootDepth); code != 0) {
+            return code;
+        }
+        *depth = std::max(*depth, rootDepth);
+        if (*depth > limit) {
+            return 0;
+        }
+    }
 }
 
 } // namespace render

@@ -15,10 +15,11 @@ namespace render {
 // and the library stops drawing nested forms far earlier than this anyway.
 constexpr int kMaxResourceNesting = 256;
 
-// Sets *depth to how deep the resources of the page (0-based index) nest, counting the page's
-// own as one, or to limit + 1 as soon as they are found to nest deeper than limit. A dictionary
-// that contains itself, directly or not, adds nothing, as the library skips it too. Returns the
-// library's error code, 0 when it could measure.
+// Sets *depth to how deep the resources of the page (0-based index) and of its annotations'
+// appearances nest, the outermost dictionary counting one, or to limit + 1 as soon as they are
+// found to nest deeper than limit. A dictionary that contains itself, directly or not, adds
+// nothing, as the library skips it too. Returns the library's error code, 0 when it could
+// measure.
 int MeasureResourceNesting(fz_context *ctx, fz_document *doc, int pageIndex, int limit, int *depth);
 
 } // namespace render

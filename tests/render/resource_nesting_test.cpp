@@ -74,6 +74,31 @@ TEST(ResourceNestingTest, SharingAndCyclesAreNotDepth)
         Loads(hardening::OnePage("[0 0 10 10]", "/X Do", "<< /XObject << /X 4 0 R >> >>", {self})));
 }
 
+// An annotation's appearance is a form the library scans with the page as it loads it.
+std::string AnnotationAppearanceChain(int forms)
+{
+    std::vector<std::string> objects = {
+        "<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 10 10] /Annots [<< /Type /Annot /Subtype "
+        "/Square /Rect [0 0 10 10] /AP << /N 4 0 R >> >>] >>"};
+    for (int k = 0; k < forms; ++k) {
+        const bool last = k + 1 == forms;
+        objects.push_back(hardening::Stream(
+            "/Type /XObject /Subtype /Form /BBox [0 0 10 10] /Resources " +
+                (last ? std::string("<< >>")
+                      : "<< /XObject << /X " + std::to_string(5 + k) + " 0 R >> >>"),
+            last ? "0 g 0 0 1 1 re f" : "/X Do"));
+    }
+    return hardening::RawPdf(objects);
+}
+
+TEST(ResourceNestingTest, AnnotationAppearancesCount)
+{
+    EXPECT_TRUE(Loads(AnnotationAppearanceChain(200)));
+    EXPECT_FALSE(Loads(AnnotationAppearanceChain(300)));
+    EXPECT_FALSE(Loads(AnnotationAppearanceChain(60000)));
+}
+
 // Patterns, soft masks and Type 3 fonts nest like forms.
 TEST(ResourceNestingTest, EveryKindOfNestingCounts)
 {
