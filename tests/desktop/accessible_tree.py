@@ -81,10 +81,14 @@ def describe(node, path):
 
 
 def walk(node, path, out):
-    out.append(describe(node, path))
-    # Table cells of a list are many and alike; the rows' first cells are enough to see them.
-    for index in range(node.childCount):
-        child = node.getChildAtIndex(index)
+    # An object can go away while it is read (a window closing, a list refilled): what is left
+    # of it is skipped, the rest of the tree is still read.
+    try:
+        out.append(describe(node, path))
+        children = [node.getChildAtIndex(index) for index in range(node.childCount)]
+    except (GLib.GError, LookupError, NotImplementedError):
+        return
+    for index, child in enumerate(children):
         if child is not None:
             walk(child, path + [index], out)
 
@@ -130,8 +134,13 @@ def act(pid, role, name, action_name):
     app = application(pid)
     if app is None:
         return 1
-    found = pyatspi.findDescendant(
-        app, lambda node: node.getRoleName() == role and node.name == name)
+    def matches(node):
+        try:
+            return node.getRoleName() == role and node.name == name
+        except GLib.GError:
+            return False
+
+    found = pyatspi.findDescendant(app, matches)
     if found is None:
         print("missing")
         return 0
