@@ -232,10 +232,10 @@ ProcessResult Wait(pid_t child, ErrorPipe &pipe, const std::function<void()> &wh
     }
 }
 
-// The engine parses documents from anywhere: it gets the path to find programs, the language
-// and place settings for its messages and the folder for temporary files, and nothing that
-// would let it reach the display, the session's message bus, the SSH agent or the home folder.
-bool PassedToTheEngine(const char *entry)
+// Processes that parse documents from anywhere get the path to find programs, the language
+// and place settings for their messages and the folder for temporary files, and nothing that
+// would let them reach the display, the session's message bus, the SSH agent or the home folder.
+bool PassedToParsers(const char *entry)
 {
     static const char *const kNames[] = {"PATH=", "LANG=", "LC_", "TMPDIR="};
     for (const char *name : kNames) {
@@ -246,19 +246,19 @@ bool PassedToTheEngine(const char *entry)
     return false;
 }
 
-std::vector<char *> EngineEnvironment()
+} // namespace
+
+std::vector<char *> ParserEnvironment()
 {
     std::vector<char *> kept;
     for (char **entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
-        if (PassedToTheEngine(*entry)) {
+        if (PassedToParsers(*entry)) {
             kept.push_back(*entry);
         }
     }
     kept.push_back(nullptr);
     return kept;
 }
-
-} // namespace
 
 ProcessResult RunProcess(const EngineCommand *command, const std::function<void()> &whileWaiting)
 {
@@ -276,7 +276,7 @@ ProcessResult RunProcess(const EngineCommand *command, const std::function<void(
     ErrorPipe pipe;
     const SpawnSetup setup(pipe.WriteEnd());
     std::vector<char *> argv = ArgumentPointers(command->arguments);
-    std::vector<char *> environment = EngineEnvironment();
+    std::vector<char *> environment = ParserEnvironment();
     pid_t child = 0;
     const int error = posix_spawn(&child, argv[0], setup.Actions(), setup.Attributes(), argv.data(),
                                   environment.data());

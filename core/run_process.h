@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <utility>
+#include <vector>
 
 // What one run of a command left behind.
 struct ProcessResult {
@@ -29,13 +30,17 @@ using ProcessRunner = std::function<ProcessResult(const EngineCommand *command,
                                                   const std::function<void()> &whileWaiting)>;
 
 // Logs the command's text as one line on standard error, starts `arguments` directly (no
-// shell, no search of PATH) with this process's environment, descriptors 0 and 1, and a pipe as
+// shell, no search of PATH) with ParserEnvironment(), descriptors 0 and 1, and a pipe as
 // descriptor 2, and waits for it without time limit. What the command writes on the pipe is
 // passed on to this process's standard error as it comes, and its last line is kept. Status
 // -1 when the command is absent or empty, cannot be started, or ended by a signal. With
 // `whileWaiting`, the wait calls it every few milliseconds so that a window can keep painting.
 ProcessResult RunProcess(const EngineCommand *command,
                          const std::function<void()> &whileWaiting = {});
+
+// The environment for a process that parses documents: this process's PATH, language and
+// place settings and TMPDIR, nothing else; null-terminated, pointing into this process's own.
+std::vector<char *> ParserEnvironment();
 
 // The absolute path of the running executable; empty if it cannot be read.
 std::string OwnExecutablePath();

@@ -2,6 +2,7 @@
 #include "remote/helper_process.h"
 
 #include "core/engine_command_line.h"
+#include "core/run_process.h"
 #include "render/page_source.h"
 
 #include <cerrno>
@@ -15,8 +16,6 @@
 #include <unistd.h>
 #include <vector>
 
-extern char **environ;
-
 namespace remote {
 
 namespace {
@@ -25,19 +24,6 @@ using render::RenderError;
 
 std::mutex programMutex;
 std::string chosenProgram;
-
-// Only what a parser may need; the display, the session bus, the SSH agent and the rest of the
-// user's environment stay with the window.
-bool KeptVariable(const char *entry)
-{
-    static const char *const kNames[] = {"PATH=", "LANG=", "LC_", "TMPDIR="};
-    for (const char *name : kNames) {
-        if (std::strncmp(entry, name, std::strlen(name)) == 0) {
-            return true;
-        }
-    }
-    return false;
-}
 
 } // namespace
 
@@ -118,13 +104,9 @@ void HelperProcess::Start()
     posix_spawnattr_setsigdefault(&attributes, &reset);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
-    std::vector<char *> environment;
-    for (char **entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
-        if (KeptVariable(*entry)) {
-            environment.push_back(*entry);
-        }
-    }
-    environment.push_back(nullptr);
+    // Only what a parser may need; the display, the session bus, the SSH agent and the rest of
+    // the user's environment stay with the window.
+    std::vector<char *> environment = ParserEnvironment();
     std::string serve = "--serve";
     std::string fd = std::to_string(kServiceFd);
     char *argv[] = {program_.data(), serve.data(), fd.data(), nullptr};

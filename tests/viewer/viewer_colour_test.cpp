@@ -25,6 +25,7 @@ TEST_F(DocViewerTest, CmykPatchesShowTheManagedColours)
     Show(560, 600);
     const QRect page = viewer.pageView()->ViewportRect(0);
     ASSERT_FALSE(page.isEmpty());
+    WaitForPages(viewer);
     const QImage shown = viewer.pageView()->viewport()->grab().toImage();
 
     // The engine's page at the scale shown.
