@@ -144,13 +144,13 @@ TEST_F(AccessibilityDesktopTest, ARunIsHeardInTheProgressBarAndTheStatusLine)
 
     QProcess listener;
     listener.start(Python(), {kReader, QStringLiteral("events"), QString::number(session.Pid()),
-                              QStringLiteral("10")});
+                              QStringLiteral("90")});
     ASSERT_TRUE(listener.waitForReadyRead(kWait));
     session.SetEngineDelay(1.5);
     // The button's action is answered once the run it starts has ended.
     ASSERT_TRUE(Act("push button", "Convert", "Press"));
     ASSERT_TRUE(session.WaitForEngineCalls(2, kWait));
-    ASSERT_TRUE(listener.waitForFinished(30000));
+    ASSERT_TRUE(listener.waitForFinished(120000));
     const QString heard = QString::fromUtf8(listener.readAllStandardOutput());
     SCOPED_TRACE(heard.toStdString());
     QStringList statuses;

@@ -6,7 +6,8 @@ screen reader does.
   accessible_tree.py tree PID              every object of the program's windows, one JSON
                                            object per line
   accessible_tree.py events PID SECONDS    name and value changes the program reports in that
-                                           time, one JSON object per line
+                                           time, or until a second after the status line
+                                           says "Done.", one JSON object per line
   accessible_tree.py act PID ROLE NAME ACTION
                                            performs ACTION on the first object with that role
                                            and name; prints "done" or "missing"
@@ -114,9 +115,13 @@ def events(pid, seconds):
             if event.host_application.get_process_id() != pid:
                 return
             source = event.source
-            print(json.dumps({"type": event.type, "role": source.getRoleName(),
+            role = source.getRoleName()
+            print(json.dumps({"type": event.type, "role": role,
                               "name": source.name, "value": value_of(source),
                               "description": source.description}), flush=True)
+            # The end of a run: what follows it (the bar back at 0) comes right after.
+            if role == "status bar" and (source.name or "").startswith("Done."):
+                GLib.timeout_add(1000, pyatspi.Registry.stop)
         except GLib.GError:
             pass
 
