@@ -65,7 +65,7 @@ fuzz: test-deps
 
 # rastool against the other PDF rasterisers of Debian's packages; BENCH_RUNS, BENCH_PAGES,
 # BENCH_HIRES_PAGES and BENCH_CASES narrow or widen it.
-bench: configure
+bench: test-deps configure
 	cmake --build $(BUILD) --target rastool -j $(JOBS)
 	python3 bench/rasteriser_bench.py --rastool $(BUILD)/bin/rastool
 	python3 bench/encoder_bench.py --rastool $(BUILD)/bin/rastool
