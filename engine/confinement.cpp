@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 #include "engine/confinement.h"
 
+#include "engine/descriptor.h"
 #include "engine/exit_status.h"
 
 #include <cerrno>
@@ -96,23 +97,6 @@ uint64_t FsRightsOf(int abi)
     }
     return rights;
 }
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor()
-    {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    Descriptor(const Descriptor &) = delete;
-    Descriptor &operator=(const Descriptor &) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 // Lets the rights (those the ruleset handles) below path; a path that is not there is skipped.
 void Allow(int ruleset, const std::string &path, uint64_t rights, uint64_t handled)

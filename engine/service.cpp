@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 #include "engine/service.h"
 
+#include "engine/descriptor.h"
 #include "remote/protocol.h"
 #include "render/document.h"
 
@@ -34,23 +35,6 @@ std::string Reason(const std::string &message)
                ? message.substr(kMemoryName.size())
                : message;
 }
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor()
-    {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    Descriptor(const Descriptor &) = delete;
-    Descriptor &operator=(const Descriptor &) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 // The whole file, read through the descriptor the window opened.
 std::vector<unsigned char> ReadAll(int fd)
