@@ -17,6 +17,15 @@ fz_pixmap *__real_fz_get_pixmap_from_image(fz_context *ctx, fz_image *image,
 fz_pixmap *__real_fz_convert_pixmap(fz_context *ctx, const fz_pixmap *pix, fz_colorspace *ds,
                                     fz_colorspace *prf, fz_default_colorspaces *default_cs,
                                     fz_color_params params, int keep_alpha);
+// The draw device's painters (draw-imp.h, not installed); the last argument is an overprint
+// description that is passed on untouched.
+void __real_fz_paint_image(fz_context *ctx, fz_pixmap *dst, const fz_irect *scissor,
+                           fz_pixmap *shape, fz_pixmap *group_alpha, fz_pixmap *img, fz_matrix ctm,
+                           int alpha, int lerp_allowed, const void *eop);
+void __real_fz_paint_image_with_color(fz_context *ctx, fz_pixmap *dst, const fz_irect *scissor,
+                                      fz_pixmap *shape, fz_pixmap *group_alpha, fz_pixmap *img,
+                                      fz_matrix ctm, const unsigned char *colorbv, int lerp_allowed,
+                                      const void *eop);
 }
 
 namespace render {
@@ -103,6 +112,24 @@ void Note(fz_context *ctx, fz_pixmap *decoded) noexcept
     }
 }
 
+// The library paints an image from the first row of the area it is given and steps down row
+// by row in fixed point, so the image's position drifts a little with every row, and each band
+// starts afresh: a band's first row does not continue the row above it. Painted one row at a
+// time, every row's position is computed on its own, the same in any band.
+template <typename Paint> void RowByRow(const fz_irect *scissor, fz_matrix ctm, Paint paint)
+{
+    const fz_irect box =
+        fz_intersect_irect(fz_irect_from_rect(fz_transform_rect(fz_unit_rect, ctm)), *scissor);
+    if (box.y1 - box.y0 <= 1) {
+        paint(scissor);
+        return;
+    }
+    for (int y = box.y0; y < box.y1; ++y) {
+        const fz_irect row{scissor->x0, y, scissor->x1, y + 1};
+        paint(&row);
+    }
+}
+
 } // namespace
 
 void PageImages::Clear(fz_context *ctx)
@@ -160,4 +187,36 @@ extern "C" fz_pixmap *__wrap_fz_convert_pixmap(fz_context *ctx, const fz_pixmap 
         active->keptBytes += Bytes(converted);
     }
     return converted;
+}
+
+extern "C" void __wrap_fz_paint_image(fz_context *ctx, fz_pixmap *dst, const fz_irect *scissor,
+                                      fz_pixmap *shape, fz_pixmap *group_alpha, fz_pixmap *img,
+                                      fz_matrix ctm, int alpha, int lerp_allowed, const void *eop)
+{
+    if (render::active == nullptr || scissor == nullptr) {
+        __real_fz_paint_image(ctx, dst, scissor, shape, group_alpha, img, ctm, alpha, lerp_allowed,
+                              eop);
+        return;
+    }
+    render::RowByRow(scissor, ctm, [&](const fz_irect *row) {
+        __real_fz_paint_image(ctx, dst, row, shape, group_alpha, img, ctm, alpha, lerp_allowed,
+                              eop);
+    });
+}
+
+extern "C" void __wrap_fz_paint_image_with_color(fz_context *ctx, fz_pixmap *dst,
+                                                 const fz_irect *scissor, fz_pixmap *shape,
+                                                 fz_pixmap *group_alpha, fz_pixmap *img,
+                                                 fz_matrix ctm, const unsigned char *colorbv,
+                                                 int lerp_allowed, const void *eop)
+{
+    if (render::active == nullptr || scissor == nullptr) {
+        __real_fz_paint_image_with_color(ctx, dst, scissor, shape, group_alpha, img, ctm, colorbv,
+                                         lerp_allowed, eop);
+        return;
+    }
+    render::RowByRow(scissor, ctm, [&](const fz_irect *row) {
+        __real_fz_paint_image_with_color(ctx, dst, row, shape, group_alpha, img, ctm, colorbv,
+                                         lerp_allowed, eop);
+    });
 }

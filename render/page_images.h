@@ -16,6 +16,7 @@ namespace render {
 // the next; while a PageImages is in use, an image that is not too large is decoded whole, and
 // every band scales the same whole image and keeps its own rows. A CMYK image is converted to
 // the page's colours once, by the first band, and kept so until the page is listed again.
+// Images are painted a row at a time, so that a row lands in the same place in any band.
 class PageImages {
 public:
     PageImages() = default;
@@ -34,8 +35,8 @@ public:
     std::size_t keptBytes = 0;
 };
 
-// While one is alive, the library's image decoding and conversions on this thread go through
-// images.
+// While one is alive, the library's image decoding, conversions and painting on this thread go
+// through images.
 class SharedPageImages {
 public:
     explicit SharedPageImages(PageImages *images);

@@ -94,11 +94,11 @@ INSTANTIATE_TEST_SUITE_P(Pages, BandSeamTest,
                              ImagePage{"RgbReduced", "/DeviceRGB", 3, 2550, 3300, 150, 40},
                              ImagePage{"CmykReduced", "/DeviceCMYK", 4, 1700, 2200, 72, 40},
                              // Enlarged, as a 100 dpi scan shown at 150 or 200 dpi: the library
-                             // paints it interpolating in fixed point from each band's first
-                             // row, a few levels apart on these one-row stripes.
-                             ImagePage{"GreyEnlarged", "/DeviceGray", 1, 850, 1100, 200, 36},
-                             ImagePage{"RgbEnlarged", "/DeviceRGB", 3, 850, 1100, 150, 36},
-                             ImagePage{"CmykEnlarged", "/DeviceCMYK", 4, 850, 1100, 150, 36}),
+                             // interpolates it stepping down from each band's first row in
+                             // fixed point, and its rows used to drift apart by band.
+                             ImagePage{"GreyEnlarged", "/DeviceGray", 1, 850, 1100, 200, 40},
+                             ImagePage{"RgbEnlarged", "/DeviceRGB", 3, 850, 1100, 150, 40},
+                             ImagePage{"CmykEnlarged", "/DeviceCMYK", 4, 850, 1100, 150, 40}),
                          [](const auto &info) { return std::string(info.param.name); });
 
 } // namespace
