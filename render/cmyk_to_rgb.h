@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -13,6 +14,9 @@ namespace render {
 // The CMYK profile used when a document names none of its own: the SWOP-based default that
 // Debian ships in libgs-common, so that our pages match what print-oriented renderers show.
 extern const char *const kDefaultCmykProfile;
+
+// A profile's colours at a grid of CMYK values (defined where it is computed).
+struct CmykGrid;
 
 // One document's conversion of CMYK colours to sRGB through a CMYK output profile, relative
 // colorimetric with black-point compensation. The profile is the document's own when it gives
@@ -44,7 +48,11 @@ public:
 
 private:
     bool Build(const void *data, std::size_t size) noexcept;
-    void Pixel(const unsigned char *cmyk, unsigned char *rgb) const noexcept;
+    // Red, green and blue in the low three bytes; the grid's planes around the pixel's black
+    // must have been computed.
+    std::uint32_t Pixel(const unsigned char *cmyk) const noexcept;
+    // The same, computing the planes first where needed.
+    std::uint32_t PixelWithPlanes(const unsigned char *cmyk) noexcept;
 
     std::optional<std::vector<unsigned char>> documentProfile_;
     std::string defaultProfile_;
@@ -54,7 +62,20 @@ private:
     void *colourTransform_ = nullptr;
     // The profile's sRGB colours at a grid of CMYK values, shared by every document that uses
     // the same profile: computing it is most of the cost of a profile.
-    std::shared_ptr<const std::vector<std::uint16_t>> grid_;
+    std::shared_ptr<CmykGrid> grid_;
+    // The planes of black known to be in the grid, a bit each.
+    std::uint32_t planes_ = 0;
+    // Colours converted lately, by a hash of their CMYK bytes as read in one 32-bit word:
+    // smooth areas of a photograph come back to the same few colours row after row.
+    std::uint32_t Cached(std::uint32_t pixel, const unsigned char *cmyk) noexcept;
+    static constexpr int kCacheBits = 12;
+    static constexpr std::size_t kCacheEntries = std::size_t{1} << kCacheBits;
+    struct CacheEntry {
+        std::uint32_t cmyk;
+        std::uint32_t rgb;
+    };
+    std::array<CacheEntry, kCacheEntries> cache_;
+    bool cacheFilled_ = false;
 };
 
 } // namespace render
