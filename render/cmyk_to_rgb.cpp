@@ -38,9 +38,27 @@ constexpr int kPlaneNodes = kGrid * kGrid * kGrid;
 
 } // namespace
 
-// The nodes are computed a plane of black at a time, when a pixel first needs the plane: text
-// and fills are converted exactly and need none, and an image seldom needs every plane.
+// One profile's conversion, shared by the documents (and their threads) that use the profile:
+// the exact transform and the grid. The nodes are computed a plane of black at a time, when a
+// pixel first needs the plane: text and fills are converted exactly and need none, and an image
+// seldom needs every plane.
 struct CmykGrid {
+    CmykGrid() = default;
+    ~CmykGrid()
+    {
+        if (exact != nullptr) {
+            cmsDeleteTransform(exact);
+        }
+        if (context != nullptr) {
+            cmsDeleteContext(context);
+        }
+    }
+    CmykGrid(const CmykGrid &) = delete;
+    CmykGrid &operator=(const CmykGrid &) = delete;
+
+    cmsContext context = nullptr;
+    // Made without the library's one-colour cache, so that threads can share it.
+    cmsHTRANSFORM exact = nullptr;
     std::vector<Rgbx> nodes = std::vector<Rgbx>(kNodes);
     std::mutex mutex;
     std::atomic<bool> computed[kGrid] = {};
@@ -55,7 +73,7 @@ std::mutex gridsMutex;
 std::map<std::string, std::weak_ptr<Grid>> grids;
 
 // Computes the plane of black `plane` unless another document using the grid already did.
-void ComputePlane(Grid &grid, cmsHTRANSFORM exact, int plane) noexcept
+void ComputePlane(Grid &grid, int plane) noexcept
 {
     const std::lock_guard<std::mutex> lock(grid.mutex);
     if (grid.computed[plane].load(std::memory_order_acquire)) {
@@ -73,7 +91,7 @@ void ComputePlane(Grid &grid, cmsHTRANSFORM exact, int plane) noexcept
             }
         }
     }
-    cmsDoTransform(exact, in, out, kPlaneNodes);
+    cmsDoTransform(grid.exact, in, out, kPlaneNodes);
     Rgbx *nodes = grid.nodes.data() + plane * kPlaneNodes;
     for (int n = 0; n < kPlaneNodes; ++n) {
         constexpr float kToByte = 255.0f / 65535.0f;
@@ -157,6 +175,37 @@ bool WholeProfile(const unsigned char *data, std::size_t size)
     return true;
 }
 
+// The profile's conversion, or none when the profile cannot be used.
+std::shared_ptr<Grid> MakeGrid(const void *data, std::size_t size)
+{
+    auto grid = std::make_shared<Grid>();
+    grid->context = cmsCreateContext(nullptr, nullptr);
+    if (grid->context == nullptr) {
+        return nullptr;
+    }
+    cmsSetLogErrorHandlerTHR(grid->context, Quiet);
+    cmsHPROFILE cmyk =
+        cmsOpenProfileFromMemTHR(grid->context, data, static_cast<cmsUInt32Number>(size));
+    if (cmyk == nullptr) {
+        return nullptr;
+    }
+    // A profile for another space or of another class (an input or link profile) would
+    // convert, but not as the printed page looks.
+    if (cmsGetColorSpace(cmyk) != cmsSigCmykData || cmsGetDeviceClass(cmyk) != cmsSigOutputClass) {
+        cmsCloseProfile(cmyk);
+        return nullptr;
+    }
+    cmsHPROFILE srgb = cmsCreate_sRGBProfileTHR(grid->context);
+    if (srgb != nullptr) {
+        grid->exact = cmsCreateTransformTHR(grid->context, cmyk, TYPE_CMYK_16, srgb, TYPE_RGB_16,
+                                            INTENT_RELATIVE_COLORIMETRIC,
+                                            kFlags | cmsFLAGS_NOOPTIMIZE | cmsFLAGS_NOCACHE);
+        cmsCloseProfile(srgb);
+    }
+    cmsCloseProfile(cmyk);
+    return grid->exact != nullptr ? grid : nullptr;
+}
+
 } // namespace
 
 CmykToRgb::CmykToRgb(std::optional<std::vector<unsigned char>> documentProfile,
@@ -165,61 +214,36 @@ CmykToRgb::CmykToRgb(std::optional<std::vector<unsigned char>> documentProfile,
 {
 }
 
-CmykToRgb::~CmykToRgb()
-{
-    if (colourTransform_ != nullptr) {
-        cmsDeleteTransform(static_cast<cmsHTRANSFORM>(colourTransform_));
-    }
-    if (context_ != nullptr) {
-        cmsDeleteContext(static_cast<cmsContext>(context_));
-    }
-}
+CmykToRgb::~CmykToRgb() = default;
 
 bool CmykToRgb::Build(const void *data, std::size_t size) noexcept
 {
     if (!WholeProfile(static_cast<const unsigned char *>(data), size)) {
         return false;
     }
-    auto ctx = static_cast<cmsContext>(context_);
-    cmsHPROFILE cmyk = cmsOpenProfileFromMemTHR(ctx, data, static_cast<cmsUInt32Number>(size));
-    if (cmyk == nullptr) {
-        return false;
-    }
-    // A profile for another space or of another class (an input or link profile) would
-    // convert, but not as the printed page looks.
-    if (cmsGetColorSpace(cmyk) != cmsSigCmykData || cmsGetDeviceClass(cmyk) != cmsSigOutputClass) {
-        cmsCloseProfile(cmyk);
-        return false;
-    }
-    cmsHPROFILE srgb = cmsCreate_sRGBProfileTHR(ctx);
-    cmsHTRANSFORM colour = nullptr;
-    if (srgb != nullptr) {
-        colour = cmsCreateTransformTHR(ctx, cmyk, TYPE_CMYK_16, srgb, TYPE_RGB_16,
-                                       INTENT_RELATIVE_COLORIMETRIC, kFlags | cmsFLAGS_NOOPTIMIZE);
-        cmsCloseProfile(srgb);
-    }
-    cmsCloseProfile(cmyk);
-    if (colour == nullptr) {
-        return false;
-    }
     try {
         const std::string key(static_cast<const char *>(data), size);
         const std::lock_guard<std::mutex> lock(gridsMutex);
-        grid_ = grids[key].lock();
+        const auto known = grids.find(key);
+        if (known != grids.end()) {
+            grid_ = known->second.lock();
+        }
         if (grid_ == nullptr) {
-            grid_ = std::make_shared<Grid>();
+            grid_ = MakeGrid(data, size);
+            if (grid_ == nullptr) {
+                return false;
+            }
             grids[key] = grid_;
             // Profiles no document uses any more are forgotten.
             for (auto i = grids.begin(); i != grids.end();) {
                 i = i->second.expired() ? grids.erase(i) : std::next(i);
             }
         }
+        return true;
     } catch (...) {
-        cmsDeleteTransform(colour);
+        grid_.reset();
         return false;
     }
-    colourTransform_ = colour;
-    return true;
 }
 
 bool CmykToRgb::Ready() noexcept
@@ -228,11 +252,6 @@ bool CmykToRgb::Ready() noexcept
         return grid_ != nullptr;
     }
     tried_ = true;
-    context_ = cmsCreateContext(nullptr, nullptr);
-    if (context_ == nullptr) {
-        return false;
-    }
-    cmsSetLogErrorHandlerTHR(static_cast<cmsContext>(context_), Quiet);
     if (documentProfile_) {
         if (!documentProfile_->empty() &&
             Build(documentProfile_->data(), documentProfile_->size())) {
@@ -258,7 +277,7 @@ void CmykToRgb::Colour(const float cmyk[4], float rgb[3]) noexcept
         const float v = cmyk[i] < 0 ? 0 : cmyk[i] > 1 ? 1 : cmyk[i];
         in[i] = static_cast<cmsUInt16Number>(std::lround(v * 65535.0f));
     }
-    cmsDoTransform(static_cast<cmsHTRANSFORM>(colourTransform_), in, out, 1);
+    cmsDoTransform(grid_->exact, in, out, 1);
     for (int i = 0; i < 3; ++i) {
         rgb[i] = out[i] / 65535.0f;
     }
@@ -299,7 +318,7 @@ std::uint32_t CmykToRgb::PixelWithPlanes(const unsigned char *cmyk) noexcept
     if ((planes_ >> plane & 3u) != 3u) {
         for (const int p : {plane, plane + 1}) {
             if (!grid_->computed[p].load(std::memory_order_acquire)) {
-                ComputePlane(*grid_, static_cast<cmsHTRANSFORM>(colourTransform_), p);
+                ComputePlane(*grid_, p);
             }
         }
         planes_ |= 3u << plane;

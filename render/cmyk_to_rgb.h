@@ -15,7 +15,7 @@ namespace render {
 // Debian ships in libgs-common, so that our pages match what print-oriented renderers show.
 extern const char *const kDefaultCmykProfile;
 
-// A profile's colours at a grid of CMYK values (defined where it is computed).
+// A profile's conversion to sRGB (defined where it is made).
 struct CmykGrid;
 
 // One document's conversion of CMYK colours to sRGB through a CMYK output profile, relative
@@ -58,10 +58,8 @@ private:
     std::string defaultProfile_;
     bool tried_ = false;
     bool rejected_ = false;
-    void *context_ = nullptr;
-    void *colourTransform_ = nullptr;
-    // The profile's sRGB colours at a grid of CMYK values, shared by every document that uses
-    // the same profile: computing it is most of the cost of a profile.
+    // The profile's exact conversion and its sRGB colours at a grid of CMYK values, shared by
+    // every document that uses the same profile: making them is most of the cost of a profile.
     std::shared_ptr<CmykGrid> grid_;
     // The planes of black known to be in the grid, a bit each.
     std::uint32_t planes_ = 0;
