@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <malloc.h>
+#include <sys/mman.h>
 
 namespace render {
 
@@ -56,6 +57,25 @@ size_t MemoryInUse()
 
 namespace budget {
 
+namespace {
+
+// Images and bands take megabytes each, touched page by page for the first time: in pages of
+// 2 MB where the system offers them, a block costs a few page faults instead of hundreds.
+constexpr size_t kLargePage = size_t{2} << 20;
+constexpr size_t kLargeBlock = 2 * kLargePage;
+
+void AskForLargePages(void *block, size_t size)
+{
+    const auto begin = reinterpret_cast<uintptr_t>(block);
+    const uintptr_t first = (begin + kLargePage - 1) & ~(kLargePage - 1);
+    const uintptr_t end = (begin + size) & ~(kLargePage - 1);
+    if (end > first) {
+        madvise(reinterpret_cast<void *>(first), end - first, MADV_HUGEPAGE);
+    }
+}
+
+} // namespace
+
 void *Allocate(void *, size_t size)
 {
     const size_t cap = limit.load(std::memory_order_relaxed);
@@ -67,6 +87,9 @@ void *Allocate(void *, size_t size)
     if (block != nullptr && !Take(SizeOf(block))) {
         std::free(block);
         return nullptr;
+    }
+    if (block != nullptr && size >= kLargeBlock) {
+        AskForLargePages(block, size);
     }
     return block;
 }
