@@ -29,6 +29,8 @@ constexpr qint64 kMaxBarRange = 1 << 30;
 constexpr int kEndRounds = 4;
 // Pages measured while the window is idle: this long at a time, up to this many pages.
 constexpr qint64 kIdleSliceNs = 4'000'000;
+// While pages in view are drawn, measuring looks again this often.
+constexpr int kBusyMeasureRetryMs = 50;
 constexpr int kMaxIdleMeasuredPages = 100'000;
 
 int ClampToInt(qint64 value)
@@ -49,7 +51,13 @@ PageView::PageView(QWidget *parent) : QAbstractScrollArea(parent)
     connect(&idleTimer_, &QTimer::timeout, this, &PageView::MeasureWhileIdle);
     connect(&renderer_, &PageRenderer::Drawn, this,
             [this](quint64 source, const PageRenderer::Job &job, const QImage &image,
-                   const QString &failure, int) { TakeDrawing(source, job, image, failure); });
+                   const QString &failure, int) {
+                TakeDrawing(source, job, image, failure);
+                // Measuring starts, or goes on, once the pages in view are drawn.
+                if (!renderer_.busy() && pagesKnown_ && idlePage_ < layout_.count()) {
+                    idleTimer_.start(0);
+                }
+            });
 }
 
 PageView::~PageView() = default;
@@ -217,8 +225,9 @@ void PageView::EnsureLayout()
         if (first) {
             layout_.SetMeasured(0, *first);
         }
+        // The other pages are measured once the pages in view are drawn (see the Drawn
+        // handler).
         idlePage_ = 1;
-        idleTimer_.start();
     }
     layout_.SetScale(FittedScale());
     SyncScrollBars();
@@ -386,6 +395,12 @@ void PageView::MeasureWhileIdle()
     if (!document_ || !layoutValid_) {
         return;
     }
+    // Each size is a round trip to the helper, which would share the processor with the
+    // drawing of the pages the user waits for: the next drawing delivered starts it again.
+    if (renderer_.busy()) {
+        idleTimer_.start(kBusyMeasureRetryMs);
+        return;
+    }
     const int last = std::min(layout_.count(), kMaxIdleMeasuredPages);
     const Anchor anchor = AnchorAt(QPoint(0, 0));
     const bool pinned = pinnedPage_ >= 0 && top_ == pinnedTop_;
@@ -414,7 +429,7 @@ void PageView::MeasureWhileIdle()
         viewport()->update();
     }
     if (idlePage_ < last) {
-        idleTimer_.start();
+        idleTimer_.start(0);
     }
 }
 

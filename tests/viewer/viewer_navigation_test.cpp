@@ -17,6 +17,7 @@
 
 #include <climits>
 #include <cmath>
+#include <csignal>
 #include <functional>
 #include <unistd.h>
 
@@ -406,6 +407,33 @@ TEST_F(DocViewerTest, PagesMeasuredLaterLeaveThePageInViewWhereItIs)
     // The end of the column is the end of the last page.
     QTest::keyClick(view, Qt::Key_End);
     EXPECT_EQ(view->ViewportRect(299).bottom() + 1 + kMargin, view->viewport()->height());
+}
+
+// Measuring the other pages costs a round trip each to the helper: it waits while the pages in
+// view are being drawn, and goes on once they are.
+TEST_F(DocViewerTest, PagesAreMeasuredOnceThePagesInViewAreDrawn)
+{
+    const QString path = dir.filePath(QStringLiteral("mixed.pdf"));
+    ASSERT_TRUE(WriteMixedPdf(path, 300, {QSizeF(612, 792), QSizeF(792, 612), QSizeF(612, 1008)}));
+    ASSERT_TRUE(Open(path).toBool());
+    Call(DocViewerControl::kApplyDisplaySetting, {QVariant::fromValue<short>(3)});
+    PageView *view = viewer.pageView();
+    // The drawing helper is held still, so that the first pages stay wanted.
+    ASSERT_TRUE(WaitFor([&] { return view->renderer().helper()->pid() > 0; }));
+    const pid_t drawing = view->renderer().helper()->pid();
+    ASSERT_EQ(::kill(drawing, SIGSTOP), 0);
+    // Laid out and painted at once, as a click shows a document: the pages in view are wanted
+    // before any idle time.
+    viewer.resize(300, 400);
+    viewer.show();
+    view->viewport()->grab();
+    ASSERT_TRUE(view->drawing());
+    QTest::qWait(300);
+    EXPECT_LT(view->layout().measuredCount(), 10u);
+
+    ASSERT_EQ(::kill(drawing, SIGCONT), 0);
+    WaitForPages(viewer);
+    EXPECT_TRUE(WaitFor([&] { return view->layout().measuredCount() == 300u; }));
 }
 
 } // namespace
