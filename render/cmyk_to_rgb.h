@@ -53,6 +53,8 @@ private:
     std::uint32_t Pixel(const unsigned char *cmyk) const noexcept;
     // The same, computing the planes first where needed.
     std::uint32_t PixelWithPlanes(const unsigned char *cmyk) noexcept;
+    // The same through the cache of recent colours; `pixel` is the four bytes read as one word.
+    std::uint32_t Cached(std::uint32_t pixel, const unsigned char *cmyk) noexcept;
 
     std::optional<std::vector<unsigned char>> documentProfile_;
     std::string defaultProfile_;
@@ -65,7 +67,6 @@ private:
     std::uint32_t planes_ = 0;
     // Colours converted lately, by a hash of their CMYK bytes as read in one 32-bit word:
     // smooth areas of a photograph come back to the same few colours row after row.
-    std::uint32_t Cached(std::uint32_t pixel, const unsigned char *cmyk) noexcept;
     static constexpr int kCacheBits = 12;
     static constexpr std::size_t kCacheEntries = std::size_t{1} << kCacheBits;
     struct CacheEntry {
