@@ -1,10 +1,12 @@
 # SPDX-License-Identifier: AGPL-3.0-or-later
-"""What the benchmark scripts share: installing the tools and documents they measure with."""
+"""What the benchmark scripts share: installing the tools and documents they measure with,
+and timing one run of a tool."""
 
 import os
 import shutil
 import subprocess
 import sys
+import tempfile
 
 
 def install_missing(tool_packages, documents):
@@ -33,3 +35,20 @@ def print_table(head, rows, markdown):
         for row in [head] + rows:
             print("  ".join(c.ljust(w) for c, w in zip(row, widths)).rstrip())
     sys.stdout.flush()
+
+
+def timed_run(argv, out_dir):
+    """Runs argv (each "{out}" in it standing for out_dir, made empty first) under /usr/bin/time.
+    Returns (wall s, processor s, peak KB, None), or (None, None, None, why) when it failed."""
+    shutil.rmtree(out_dir, ignore_errors=True)
+    os.makedirs(out_dir)
+    argv = [a.replace("{out}", out_dir) for a in argv]
+    with tempfile.NamedTemporaryFile("r", suffix=".time") as tf:
+        proc = subprocess.run(["/usr/bin/time", "-f", "%e %U %S %M", "-o", tf.name] + argv,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+        measured = tf.read().strip().splitlines()
+    if proc.returncode != 0 or not measured:
+        lines = proc.stderr.strip().splitlines()
+        return None, None, None, "exit %d: %s" % (proc.returncode, lines[-1] if lines else "")
+    elapsed, user, system, peak = measured[-1].split()
+    return float(elapsed), float(user) + float(system), int(peak), None

@@ -18,11 +18,9 @@ import sys
 import tempfile
 import zlib
 
-import shutil
-import subprocess
 from dataclasses import dataclass, field
 
-from bench_support import install_missing, print_table
+from bench_support import install_missing, print_table, timed_run
 from rasteriser_bench import Tool
 
 RGB_DOCS = ["/usr/share/doc/asymptote/asymptote.pdf",
@@ -100,21 +98,13 @@ class Result:
 
 
 def run_once(tool, out_dir, result):
-    shutil.rmtree(out_dir, ignore_errors=True)
-    os.makedirs(out_dir)
-    argv = [a.replace("{out}", out_dir) for a in tool.argv]
-    with tempfile.NamedTemporaryFile("r", suffix=".time") as tf:
-        proc = subprocess.run(["/usr/bin/time", "-f", "%e %U %S %M", "-o", tf.name] + argv,
-                              stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
-        measured = tf.read().strip().splitlines()
-    if proc.returncode != 0 or not measured:
-        lines = proc.stderr.strip().splitlines()
-        result.error = "exit %d: %s" % (proc.returncode, lines[-1] if lines else "")
+    elapsed, cpu, peak_kb, error = timed_run(tool.argv, out_dir)
+    if error:
+        result.error = error
         return
-    elapsed, user, system, peak = measured[-1].split()
-    result.times.append(float(elapsed))
-    result.cpu.append(float(user) + float(system))
-    result.peak_kb = max(result.peak_kb, int(peak))
+    result.times.append(elapsed)
+    result.cpu.append(cpu)
+    result.peak_kb = max(result.peak_kb, peak_kb)
 
 
 def timed_case(title, tools, runs, work, markdown, reference):

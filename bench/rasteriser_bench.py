@@ -18,7 +18,7 @@ import sys
 import tempfile
 from dataclasses import dataclass, field
 
-from bench_support import install_missing, print_table
+from bench_support import install_missing, print_table, timed_run
 
 LONG_DOC = "/usr/share/doc/asymptote/asymptote.pdf"
 LONG_DOC_PACKAGE = "asymptote-doc"
@@ -151,20 +151,12 @@ def make_cases(rastool, pages, hires_pages):
 
 
 def run_once(tool, out_dir, result):
-    shutil.rmtree(out_dir, ignore_errors=True)
-    os.makedirs(out_dir)
-    argv = [a.replace("{out}", out_dir) for a in tool.argv]
-    with tempfile.NamedTemporaryFile("r", suffix=".time") as tf:
-        proc = subprocess.run(["/usr/bin/time", "-f", "%e %M", "-o", tf.name] + argv,
-                              stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
-        measured = tf.read().strip().splitlines()
-    if proc.returncode != 0 or not measured:
-        lines = proc.stderr.strip().splitlines()
-        result.error = "exit %d: %s" % (proc.returncode, lines[-1] if lines else "")
+    elapsed, _, peak_kb, error = timed_run(tool.argv, out_dir)
+    if error:
+        result.error = error
         return
-    elapsed, peak = measured[-1].split()
-    result.times.append(float(elapsed))
-    result.peak_kb = max(result.peak_kb, int(peak))
+    result.times.append(elapsed)
+    result.peak_kb = max(result.peak_kb, peak_kb)
     names = os.listdir(out_dir)
     result.files = len(names)
     result.out_bytes = sum(os.path.getsize(os.path.join(out_dir, n)) for n in names)
