@@ -37,12 +37,9 @@ def print_table(head, rows, markdown):
     sys.stdout.flush()
 
 
-def timed_run(argv, out_dir):
-    """Runs argv (each "{out}" in it standing for out_dir, made empty first) under /usr/bin/time.
-    Returns (wall s, processor s, peak KB, None), or (None, None, None, why) when it failed."""
-    shutil.rmtree(out_dir, ignore_errors=True)
-    os.makedirs(out_dir)
-    argv = [a.replace("{out}", out_dir) for a in argv]
+def time_process(argv):
+    """Runs argv under /usr/bin/time. Returns (wall s, processor s, peak KB, None), or
+    (None, None, None, why) when it failed."""
     with tempfile.NamedTemporaryFile("r", suffix=".time") as tf:
         proc = subprocess.run(["/usr/bin/time", "-f", "%e %U %S %M", "-o", tf.name] + argv,
                               stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
@@ -52,3 +49,10 @@ def timed_run(argv, out_dir):
         return None, None, None, "exit %d: %s" % (proc.returncode, lines[-1] if lines else "")
     elapsed, user, system, peak = measured[-1].split()
     return float(elapsed), float(user) + float(system), int(peak), None
+
+
+def timed_run(argv, out_dir):
+    """time_process with each "{out}" in argv standing for out_dir, made empty first."""
+    shutil.rmtree(out_dir, ignore_errors=True)
+    os.makedirs(out_dir)
+    return time_process([a.replace("{out}", out_dir) for a in argv])

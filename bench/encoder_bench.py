@@ -26,7 +26,7 @@ import tempfile
 import time
 import zlib
 
-from bench_support import install_missing, print_table
+from bench_support import install_missing, print_table, time_process
 
 DOC = "/usr/share/doc/texlive-doc/latex/beamer/beameruserguide.pdf"
 DOC_PACKAGE = "texlive-latex-recommended-doc"
@@ -115,16 +115,10 @@ def settle():
 def timed(argv):
     """Runs one process; returns (wall seconds, peak resident KB)."""
     settle()
-    with tempfile.NamedTemporaryFile("r", suffix=".time") as tf:
-        proc = subprocess.run(["/usr/bin/time", "-f", "%e %M", "-o", tf.name] + argv,
-                              stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
-        measured = tf.read().strip().splitlines()
-    if proc.returncode != 0 or not measured:
-        lines = proc.stderr.strip().splitlines()
-        raise RuntimeError("%s: exit %d: %s" % (argv[0], proc.returncode,
-                                                 lines[-1] if lines else ""))
-    elapsed, peak = measured[-1].split()
-    return float(elapsed), int(peak)
+    elapsed, _, peak, error = time_process(argv)
+    if error:
+        raise RuntimeError("%s: %s" % (argv[0], error))
+    return elapsed, peak
 
 
 def timed_together(argvs):
